@@ -1,0 +1,48 @@
+// The platform error and the text of the error report.
+#include "platform_error.h"
+
+#include "text_encoding.h"
+
+namespace pellatrix {
+namespace {
+
+// std::system_error appends ": " and the system's text for the code.
+std::string describe(const std::string& operation, const Text& path) {
+    return "Could not " + operation + " \"" + toUtf8(path) + "\"";
+}
+
+class PellatrixCategory : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "pellatrix"; }
+    std::string message(int code) const override {
+        switch (static_cast<PellatrixError>(code)) {
+        case PellatrixError::DestinationIsLink:
+            return "it is a link or junction, which could send the files somewhere else";
+        case PellatrixError::NoWayToAsk:
+            return "there is neither a terminal nor a display to ask on";
+        }
+        return "unknown error";
+    }
+};
+
+} // namespace
+
+const std::error_category& pellatrixCategory() noexcept {
+    static const PellatrixCategory category;
+    return category;
+}
+
+PlatformError::PlatformError(std::error_code code, std::string operation, Text path)
+    : std::system_error(code, describe(operation, path)), operation_(std::move(operation)),
+      path_(std::move(path)) {}
+
+Text describeError(const std::exception& error) {
+    if (const auto* platform = dynamic_cast<const PlatformError*>(&error)) {
+        // Rebuilt from the parts so that the path keeps every character it had.
+        return u"Could not " + fromUtf8(platform->operation()) + u" \"" + platform->path() +
+               u"\": " + fromUtf8(platform->code().message());
+    }
+    return fromUtf8(error.what());
+}
+
+} // namespace pellatrix

@@ -1,0 +1,38 @@
+// The error that every failing platform operation raises: the platform's own error code,
+// the operation that failed and the path it concerns.
+#pragma once
+
+#include "platform_services.h"
+
+#include <string>
+#include <system_error>
+
+namespace pellatrix {
+
+class PlatformError : public std::system_error {
+  public:
+    // operation: what was being done, in a few words ("set the attributes of").
+    PlatformError(std::error_code code, std::string operation, Text path);
+
+    const std::string& operation() const noexcept { return operation_; }
+    const Text& path() const noexcept { return path_; }
+
+  private:
+    std::string operation_;
+    Text path_;
+};
+
+// Failures that the program itself detects, in an error category of its own.
+enum class PellatrixError {
+    DestinationIsLink = 1, // a folder on the way to the destination is a link or junction
+    NoWayToAsk,            // neither a terminal nor a display to ask the question on
+};
+const std::error_category& pellatrixCategory() noexcept;
+inline std::error_code make_error_code(PellatrixError e) noexcept {
+    return {static_cast<int>(e), pellatrixCategory()};
+}
+
+// The report shown when an error ends the program: names the error and the path.
+Text describeError(const std::exception& error);
+
+} // namespace pellatrix

@@ -1,0 +1,16 @@
+// Conversion between the logic's UTF-16 text and UTF-8 bytes. Bytes that are not valid UTF-8
+// travel as lone surrogates U+DC80..U+DCFF and convert back to the same bytes, so that every
+// name on a Linux disk survives the round trip.
+#pragma once
+
+#include "platform_services.h"
+
+#include <string>
+#include <string_view>
+
+namespace pellatrix {
+
+Text fromUtf8(std::string_view bytes);
+std::string toUtf8(std::u16string_view text);
+
+} // namespace pellatrix

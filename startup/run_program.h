@@ -1,0 +1,15 @@
+// What every entry point does once it has a platform: run the job, report an error that
+// escaped it, and give the exit status.
+#pragma once
+
+#include "platform/platform_services.h"
+
+#include <functional>
+
+namespace pellatrix {
+
+// reportLastResort is called with the report when even the error message box fails (no
+// terminal and no display); it writes to standard error or the system log.
+int runProgram(PlatformServices& platform, const std::function<void(const Text&)>& reportLastResort);
+
+} // namespace pellatrix

@@ -1,0 +1,82 @@
+// The read-only removal walk.
+//
+// Each level keeps its own listing open while it walks its subfolders, so every entry is
+// handled exactly once however the folder changes meanwhile, and the cost is linear in the
+// number of entries. Links and junctions (reparse points) are never entered nor changed: they
+// may lead outside the tree, or back into it.
+#include "lost_read_only_dir.h"
+
+namespace pellatrix {
+namespace {
+
+// Owns an open listing and closes it on every way out, errors included.
+class ListingGuard {
+  public:
+    ListingGuard(PlatformServices& platform, ListingHandle handle)
+        : platform_(platform), handle_(handle) {}
+    ~ListingGuard() {
+        if (handle_ != kInvalidListing)
+            platform_.closeListing(handle_);
+    }
+    ListingGuard(const ListingGuard&) = delete;
+    ListingGuard& operator=(const ListingGuard&) = delete;
+    ListingHandle get() const { return handle_; }
+
+  private:
+    PlatformServices& platform_;
+    ListingHandle handle_;
+};
+
+bool isDotOrDotDot(const Text& name) { return name == u"." || name == u".."; }
+
+} // namespace
+
+void LostReadOnlyDir::Change(Text str_Path) {
+    if (str_Path.empty())
+        str_Path = platform_.executableFolder();
+    sub_M_Get_File(str_Path);
+}
+
+void LostReadOnlyDir::sub_M_Get_File(Text& str_Path) {
+    platform_.processMessages();
+    str_Path = AddSeparator(str_Path);
+
+    FindData entry;
+    ListingGuard listing(platform_, platform_.openListing(str_Path + u"*.*", entry));
+    if (listing.get() == kInvalidListing)
+        return; // a missing folder, or nothing in it
+    do {
+        const Text name = Chop(Text(entry.cFileName.data(), entry.cFileName.size()));
+        const std::uint32_t attributes = entry.dwFileAttributes;
+        if (isDotOrDotDot(name) || (attributes & FileAttribute::ReparsePoint))
+            continue;
+        if (attributes & FileAttribute::Directory) {
+            Text subfolder = str_Path + name + u"\\";
+            sub_M_Get_File(subfolder);
+        } else {
+            LoseReadOnly(name, str_Path);
+        }
+    } while (platform_.advanceListing(listing.get(), entry));
+}
+
+Text LostReadOnlyDir::Chop(const Text& str_A) {
+    const auto nul = str_A.find(u'\0');
+    return nul == Text::npos ? str_A : str_A.substr(0, nul);
+}
+
+Text LostReadOnlyDir::AddSeparator(const Text& str_Path) {
+    if (!str_Path.empty() && str_Path.back() == u'\\')
+        return str_Path;
+    return str_Path + u"\\";
+}
+
+void LostReadOnlyDir::LoseReadOnly(const Text& str_Name, const Text& str_Folder) {
+    const Text fullPath = str_Folder + str_Name;
+    const std::uint32_t attributes = platform_.readAttributes(fullPath);
+    if (attributes & FileAttribute::ReparsePoint)
+        return; // replaced by a link since it was listed: leave it alone
+    if (attributes & FileAttribute::ReadOnly)
+        platform_.setAttributes(fullPath, attributes & ~FileAttribute::ReadOnly);
+}
+
+} // namespace pellatrix
