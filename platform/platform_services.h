@@ -75,7 +75,6 @@ struct FileOpStruct {
 inline constexpr std::size_t kMaxFileName = 260;
 struct FindData {
     std::uint32_t dwFileAttributes = 0;
-    std::uint64_t nFileSize = 0;
     std::array<char16_t, kMaxFileName> cFileName{};
 };
 

@@ -1,0 +1,31 @@
+// Windows paths on Linux: C: is the user's data folder, Z: is the root, as under Wine.
+#pragma once
+
+#include "platform/platform_services.h"
+
+#include <string>
+
+namespace pellatrix::posix {
+
+class DriveMapping {
+  public:
+    // cDriveRoot: the native folder that C:\ stands for, absolute, without a trailing "/".
+    explicit DriveMapping(std::string cDriveRoot);
+    // From the environment: $XDG_DATA_HOME when absolute, else ~/.local/share.
+    static DriveMapping fromEnvironment();
+
+    // "C:\Tolvex\Model\" -> "<data>/Tolvex/Model/". Raises PlatformError for a drive that does
+    // not exist or a path that is not absolute. "\" and "/" both separate components.
+    std::string nativePathOf(const Text& windowsPath) const;
+    // The reverse: a path under the C: root becomes C:\..., any other absolute path Z:\....
+    Text windowsPathOf(const std::string& nativePath) const;
+    // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and "..".
+    static bool isDriveRoot(const Text& windowsFolder);
+
+    const std::string& cDriveRoot() const { return cDriveRoot_; }
+
+  private:
+    std::string cDriveRoot_;
+};
+
+} // namespace pellatrix::posix

@@ -1,0 +1,17 @@
+// The question asked when a file or folder cannot be copied: Retry, Skip or Cancel.
+#pragma once
+
+#include "platform/posix/copy_observer.h"
+
+#include <gtk/gtk.h>
+
+#include <system_error>
+
+namespace pellatrix::posix::gtk {
+
+inline constexpr const char* kCopyErrorTitle = "Cannot Copy File";
+
+// Modal over owner. Closing the dialog (Escape, the close button) cancels the copy.
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error);
+
+} // namespace pellatrix::posix::gtk

@@ -1,0 +1,145 @@
+// The Win32 platform operations.
+#include "win32_platform.h"
+
+#include "long_path.h"
+#include "shell_copy.h"
+#include "wide_text.h"
+#include "win32_error.h"
+
+#include <algorithm>
+
+namespace pellatrix::win32 {
+namespace {
+
+void copyEntry(const WIN32_FIND_DATAW& entry, FindData& data) {
+    data.dwFileAttributes = entry.dwFileAttributes;
+    data.nFileSize = (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+    static_assert(sizeof entry.cFileName / sizeof entry.cFileName[0] == kMaxFileName);
+    std::copy(std::begin(entry.cFileName), std::end(entry.cFileName), data.cFileName.begin());
+}
+
+bool meansNothingToList(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY;
+}
+
+HANDLE findHandleOf(ListingHandle listing) { return reinterpret_cast<HANDLE>(listing); }
+
+} // namespace
+
+Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
+
+Win32Platform::~Win32Platform() = default;
+
+int Win32Platform::messageBox(const Text& text, const Text& title, int style) {
+    // Unowned, so that the dialog has its own taskbar button; brought to the front because
+    // the program has no visible window of its own to give it the focus.
+    const int reply = MessageBoxW(nullptr, toWide(text).c_str(), toWide(title).c_str(),
+                                  static_cast<UINT>(style) | MB_SETFOREGROUND);
+    if (reply == 0)
+        throwLastError("show the message", text);
+    return reply;
+}
+
+Text Win32Platform::currentDirectory() {
+    std::wstring buffer;
+    DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    // The directory may change between the two calls; ask again until it fits.
+    while (needed > buffer.size()) {
+        buffer.assign(needed, L'\0');
+        needed = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (needed == 0)
+            throwLastError("read the current directory", u"");
+        if (needed < buffer.size()) {
+            buffer.resize(needed);
+            return fromWide(buffer);
+        }
+    }
+    throwLastError("read the current directory", u"");
+}
+
+Text Win32Platform::executableFolder() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            throwLastError("find the program's own file", u"");
+        // A full buffer means the name was cut short (ERROR_INSUFFICIENT_BUFFER).
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        buffer.assign(buffer.size() * 2, L'\0');
+    }
+    const std::size_t separator = buffer.find_last_of(L"\\/");
+    return fromWide(separator == std::wstring::npos ? buffer : buffer.substr(0, separator));
+}
+
+WindowHandle Win32Platform::ownerWindow() {
+    if (!form_)
+        form_ = std::make_unique<HiddenForm>(instance_);
+    return reinterpret_cast<WindowHandle>(form_->handle());
+}
+
+int Win32Platform::shellFileOperation(FileOpStruct& op) { return runShellFileOperation(op); }
+
+ListingHandle Win32Platform::openListing(const Text& pattern, FindData& data) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE listing = FindFirstFileW(systemPath(pattern).c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) {
+        if (meansNothingToList(GetLastError()))
+            return kInvalidListing;
+        throwLastError("list", pattern);
+    }
+    copyEntry(entry, data);
+    return reinterpret_cast<ListingHandle>(listing);
+}
+
+bool Win32Platform::advanceListing(ListingHandle listing, FindData& data) {
+    WIN32_FIND_DATAW entry;
+    if (FindNextFileW(findHandleOf(listing), &entry)) {
+        copyEntry(entry, data);
+        return true;
+    }
+    if (GetLastError() == ERROR_NO_MORE_FILES)
+        return false;
+    throwLastError("go on listing", u"");
+}
+
+void Win32Platform::closeListing(ListingHandle listing) {
+    if (listing != kInvalidListing)
+        FindClose(findHandleOf(listing));
+}
+
+std::uint32_t Win32Platform::readAttributes(const Text& path) {
+    const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        throwLastError("read the attributes of", path);
+    return attributes;
+}
+
+void Win32Platform::setAttributes(const Text& path, std::uint32_t attributes) {
+    // SetFileAttributesW takes FILE_ATTRIBUTE_NORMAL, not 0, for "no attributes".
+    const DWORD value = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    if (!SetFileAttributesW(systemPath(path).c_str(), value))
+        throwLastError("set the attributes of", path);
+}
+
+void Win32Platform::processMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        // The program ends by itself once the job is done; a quit request changes nothing.
+        if (message.message == WM_QUIT)
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void Win32Platform::endProgram() {
+    if (form_)
+        form_->destroy();
+}
+
+} // namespace pellatrix::win32
