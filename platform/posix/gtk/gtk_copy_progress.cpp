@@ -68,7 +68,9 @@ void GtkCopyProgress::progress(const CopyProgress& progress) {
     pumpPendingEvents();
 }
 
-bool GtkCopyProgress::cancelRequested() { return cancelRequested_; }
+bool GtkCopyProgress::cancelRequested() {
+    return cancelRequested_;
+}
 
 ErrorDecision GtkCopyProgress::copyFailed(const Text& path, const std::error_code& error) {
     const ErrorDecision decision = askAfterCopyFailure(window_.window(), path, error);

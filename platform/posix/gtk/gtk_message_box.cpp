@@ -37,8 +37,8 @@ int runMessageBox(GtkWindow* owner, const Text& text, const Text& title, int sty
     const GtkMessageType type = messageTypeOf(style);
     const bool yesNo = (style & kButtonBits) == MessageBoxStyle::YesNo;
 
-    OwnedWindow dialog(gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE,
-                                              "%s", displayText(text).c_str()));
+    OwnedWindow dialog(gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s",
+                                              displayText(text).c_str()));
     gtk_window_set_title(dialog.window(), displayText(title).c_str());
     gtk_window_set_position(dialog.window(), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(dialog.window(), TRUE);

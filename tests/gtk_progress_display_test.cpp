@@ -1,0 +1,64 @@
+// The progress window's texts and its redraw throttle, worked out without a display.
+#include "platform/posix/gtk/progress_display.h"
+
+#include <gtest/gtest.h>
+
+namespace pellatrix::posix::gtk {
+namespace {
+
+using namespace std::chrono_literals;
+
+CopyProgress progressOf(std::uint64_t filesDone, std::uint64_t filesTotal, std::uint64_t bytesDone,
+                        std::uint64_t bytesTotal) {
+    CopyProgress progress;
+    progress.filesDone = filesDone;
+    progress.filesTotal = filesTotal;
+    progress.bytesDone = bytesDone;
+    progress.bytesTotal = bytesTotal;
+    return progress;
+}
+
+TEST(ProgressDisplay, CountsFilesDoneOfTheTotal) {
+    EXPECT_EQ(fileCountText(progressOf(3, 120, 0, 0)), "3 of 120 files");
+    EXPECT_EQ(fileCountText(progressOf(0, 1, 0, 0)), "0 of 1 file");
+    EXPECT_EQ(fileCountText(progressOf(0, 0, 0, 0)), "0 of 0 files");
+}
+
+TEST(ProgressDisplay, FractionFollowsBytesAndStaysWithinTheBar) {
+    EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 4, 250, 1000)), 0.25);
+    // Files that grew while being copied must not push the bar past its end.
+    EXPECT_DOUBLE_EQ(doneFraction(progressOf(4, 4, 1500, 1000)), 1.0);
+    // A copy of empty files only: the bar follows the files.
+    EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 2, 0, 0)), 0.5);
+    EXPECT_DOUBLE_EQ(doneFraction(progressOf(0, 0, 0, 0)), 0.0);
+}
+
+TEST(ProgressDisplay, SplitsWindowsPathsIntoFolderAndName) {
+    EXPECT_EQ(fileNameOf(u"C:\\Tolvex\\Model\\a b.dat"), u"a b.dat");
+    EXPECT_EQ(folderOf(u"C:\\Tolvex\\Model\\a b.dat"), u"C:\\Tolvex\\Model");
+    EXPECT_EQ(fileNameOf(u"Z:\\x"), u"x");
+    EXPECT_EQ(folderOf(u"Z:\\x"), u"Z:");
+    EXPECT_EQ(fileNameOf(u"plain"), u"plain");
+    EXPECT_EQ(folderOf(u"plain"), u"");
+}
+
+TEST(ProgressThrottle, LetsTheFirstUpdateThroughThenOnePerInterval) {
+    ProgressThrottle throttle(150ms);
+    const auto start = ProgressThrottle::Clock::time_point{} + 10s;
+    EXPECT_TRUE(throttle.due(start));
+    EXPECT_FALSE(throttle.due(start));
+    EXPECT_FALSE(throttle.due(start + 149ms));
+    EXPECT_TRUE(throttle.due(start + 150ms));
+    // The interval counts from the last update let through, not from the first.
+    EXPECT_FALSE(throttle.due(start + 299ms));
+    EXPECT_TRUE(throttle.due(start + 300ms));
+}
+
+TEST(ProgressThrottle, FirstUpdatePassesEvenAtTheClocksEpoch) {
+    ProgressThrottle throttle(150ms);
+    EXPECT_TRUE(throttle.due(ProgressThrottle::Clock::time_point{}));
+    EXPECT_FALSE(throttle.due(ProgressThrottle::Clock::time_point{} + 1ms));
+}
+
+} // namespace
+} // namespace pellatrix::posix::gtk
