@@ -190,7 +190,12 @@ int TerminalUserInterface::messageBox(const Text& text, const Text& title, int s
         throw PlatformError(make_error_code(PellatrixError::NoWayToAsk), "ask", text);
     const bool yesNo = (style & 0xF) == MessageBoxStyle::YesNo;
     const bool error = (style & 0xF0) == MessageBoxStyle::IconError;
-    write("\n" + toUtf8(title) + (error ? " - Error" : "") + "\n" + toUtf8(text) + "\n");
+    std::string box = "\n";
+    box += toUtf8(title);
+    box += error ? " - Error\n" : "\n";
+    box += toUtf8(text);
+    box += '\n';
+    write(box);
     for (;;) {
         write(yesNo ? "Yes / No [Yes]: " : "OK [Enter]: ");
         std::string line;

@@ -1,0 +1,61 @@
+// A fresh folder under the system's temporary folder, removed with everything in it (read-only
+// entries too) when the test ends.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace pellatrix::testing {
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::random_device random;
+        path_ = std::filesystem::temp_directory_path() /
+                ("pellatrix-test-" + std::to_string(random()) + std::to_string(random()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
+            if (!entry.is_symlink())
+                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const {
+        return path_ / relative;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void makeReadOnly(const std::filesystem::path& path) {
+    using std::filesystem::perms;
+    std::filesystem::permissions(path, perms::owner_write | perms::group_write | perms::others_write,
+                                 std::filesystem::perm_options::remove);
+}
+
+inline bool isReadOnly(const std::filesystem::path& path) {
+    using std::filesystem::perms;
+    return (std::filesystem::status(path).permissions() & perms::owner_write) == perms::none;
+}
+
+} // namespace pellatrix::testing
