@@ -1,0 +1,209 @@
+// The Linux copy engine on real folders: what it guarantees when things go wrong.
+#include "platform/posix/copy_engine.h"
+#include "platform/posix/file_attributes.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/xattr.h>
+
+namespace pellatrix::posix {
+namespace {
+
+namespace fs = std::filesystem;
+using pellatrix::testing::readFile;
+using pellatrix::testing::TempFolder;
+using pellatrix::testing::writeFile;
+
+// Scripted answers, and a cancel after a number of progress calls.
+class ScriptedObserver : public CopyObserver {
+  public:
+    std::vector<ErrorDecision> decisions; // one per failure; Skip when they run out
+    std::vector<Text> failedPaths;
+    int cancelAfterProgressCalls = -1;
+    int progressCalls = 0;
+    bool finishedCalled = false;
+
+    void progress(const CopyProgress&) override { ++progressCalls; }
+    bool cancelRequested() override {
+        return cancelAfterProgressCalls >= 0 && progressCalls > cancelAfterProgressCalls;
+    }
+    ErrorDecision copyFailed(const Text& path, const std::error_code&) override {
+        failedPaths.push_back(path);
+        if (decisions.empty())
+            return ErrorDecision::Skip;
+        const ErrorDecision d = decisions.front();
+        decisions.erase(decisions.begin());
+        return d;
+    }
+    void finished(const CopyProgress&) override { finishedCalled = true; }
+};
+
+class CopyEngineTest : public ::testing::Test {
+  protected:
+    TempFolder temp;
+    ScriptedObserver observer;
+
+    CopyOutcome copy(bool move = false) {
+        CopyRequest request;
+        request.sourceFolder = (temp / "Model").string();
+        request.pattern = u"*.*";
+        request.destinationFolder = (temp / "dest").string();
+        request.sourceDisplay = u"Z:\\Model\\";
+        request.move = move;
+        const CopyOutcome outcome = copyMatchingEntries(request, observer);
+        EXPECT_TRUE(observer.finishedCalled);
+        return outcome;
+    }
+    std::vector<std::string> temporariesIn(const fs::path& folder) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.path().filename().string().starts_with(kTemporaryPrefix))
+                found.push_back(entry.path().string());
+        return found;
+    }
+};
+
+TEST_F(CopyEngineTest, CancelHalfWayThroughALargeFileKeepsTheOldFileAndLeavesNoTemporary) {
+    writeFile(temp / "Model" / "big.bin", std::string(40 << 20, 'n'));
+    writeFile(temp / "dest" / "big.bin", "old content");
+    observer.cancelAfterProgressCalls = 2; // inside the 8 MiB chunks of big.bin
+    const CopyOutcome outcome = copy();
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(readFile(temp / "dest" / "big.bin"), "old content");
+    EXPECT_TRUE(temporariesIn(temp / "dest").empty());
+    EXPECT_TRUE(observer.failedPaths.empty()) << "a cancel asks nothing";
+}
+
+TEST_F(CopyEngineTest, AWriteFailureHalfWayKeepsTheOldFileAndRetrySkipAndCancelWork) {
+    // A file-size limit makes the write fail half way, as a full disk does.
+    writeFile(temp / "Model" / "a-small.txt", "small");
+    writeFile(temp / "Model" / "big.bin", std::string(3 << 20, 'n'));
+    writeFile(temp / "dest" / "big.bin", "old content");
+    rlimit previous;
+    getrlimit(RLIMIT_FSIZE, &previous);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = 1 << 20;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    observer.decisions = {ErrorDecision::Retry, ErrorDecision::Skip};
+    const CopyOutcome outcome = copy();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(outcome.failures, 1u);
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(observer.failedPaths, (std::vector<Text>{u"Z:\\Model\\big.bin", u"Z:\\Model\\big.bin"}))
+        << "asked again after Retry";
+    EXPECT_EQ(readFile(temp / "dest" / "big.bin"), "old content");
+    EXPECT_EQ(readFile(temp / "dest" / "a-small.txt"), "small");
+    EXPECT_TRUE(temporariesIn(temp / "dest").empty());
+}
+
+TEST_F(CopyEngineTest, TemporariesOfAKilledRunAreRemovedByTheNextRun) {
+    writeFile(temp / "Model" / "sub" / "f", "f");
+    writeFile(temp / "dest" / (std::string(kTemporaryPrefix) + "123-1"), "half");
+    writeFile(temp / "dest" / "sub" / (std::string(kTemporaryPrefix) + "123-2"), "half");
+    EXPECT_TRUE(copy().succeeded());
+    EXPECT_TRUE(temporariesIn(temp / "dest").empty());
+    EXPECT_EQ(readFile(temp / "dest" / "sub" / "f"), "f");
+}
+
+TEST_F(CopyEngineTest, LinksAreCopiedAsLinksAndLinksAtTheDestinationAreReplaced) {
+    writeFile(temp / "outside" / "victim.txt", "untouched");
+    writeFile(temp / "outside" / "dir" / "keep", "untouched");
+    writeFile(temp / "Model" / "victim.txt", "new");
+    writeFile(temp / "Model" / "dir" / "keep", "new");
+    fs::create_symlink("/etc/passwd", temp / "Model" / "link");
+    fs::create_directories(temp / "dest");
+    fs::create_symlink(temp / "outside" / "victim.txt", temp / "dest" / "victim.txt");
+    fs::create_directory_symlink(temp / "outside" / "dir", temp / "dest" / "dir");
+
+    EXPECT_TRUE(copy().succeeded());
+    EXPECT_EQ(fs::read_symlink(temp / "dest" / "link"), "/etc/passwd");
+    EXPECT_FALSE(fs::is_symlink(temp / "dest" / "victim.txt"));
+    EXPECT_FALSE(fs::is_symlink(temp / "dest" / "dir"));
+    EXPECT_EQ(readFile(temp / "dest" / "victim.txt"), "new");
+    EXPECT_EQ(readFile(temp / "dest" / "dir" / "keep"), "new");
+    EXPECT_EQ(readFile(temp / "outside" / "victim.txt"), "untouched");
+    EXPECT_EQ(readFile(temp / "outside" / "dir" / "keep"), "untouched");
+}
+
+TEST_F(CopyEngineTest, AFileWhereAFolderGoesAndTheReverseAreKeptAndReported) {
+    writeFile(temp / "Model" / "was-file" / "inner", "x");
+    writeFile(temp / "Model" / "was-folder", "x");
+    writeFile(temp / "Model" / "fine", "x");
+    writeFile(temp / "dest" / "was-file", "a file the user has");
+    writeFile(temp / "dest" / "was-folder" / "data", "a folder the user has");
+    const CopyOutcome outcome = copy();
+    EXPECT_EQ(outcome.failures, 2u);
+    EXPECT_EQ(readFile(temp / "dest" / "was-file"), "a file the user has");
+    EXPECT_EQ(readFile(temp / "dest" / "was-folder" / "data"), "a folder the user has");
+    EXPECT_EQ(readFile(temp / "dest" / "fine"), "x");
+    EXPECT_TRUE(temporariesIn(temp / "dest").empty());
+}
+
+TEST_F(CopyEngineTest, NamesThatAreNotUtf8AndHiddenAttributesAreCopied) {
+    const std::string odd = "caf\xE9 \xFF";
+    writeFile(temp / "Model" / odd / odd, "bytes");
+    ASSERT_EQ(setxattr((temp / "Model" / odd / odd).c_str(), kDosAttributeName, "0x2", 3, 0), 0);
+    EXPECT_TRUE(copy().succeeded());
+    EXPECT_EQ(readFile(temp / "dest" / odd / odd), "bytes");
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dest" / odd / odd).string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::Archive | FileAttribute::Hidden);
+}
+
+TEST_F(CopyEngineTest, NothingToCopyMakesNoDestinationAndAMissingSourceIsAFailure) {
+    fs::create_directories(temp / "Model");
+    EXPECT_TRUE(copy().succeeded());
+    EXPECT_FALSE(fs::exists(temp / "dest"));
+    fs::remove(temp / "Model");
+    observer.finishedCalled = false;
+    EXPECT_EQ(copy().failures, 1u);
+    EXPECT_FALSE(fs::exists(temp / "dest"));
+    EXPECT_EQ(observer.failedPaths, std::vector<Text>{u"Z:\\Model\\"});
+}
+
+TEST_F(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
+    writeFile(temp / "Model" / "sub" / "f", "f");
+    writeFile(temp / "Model" / "g", "g");
+    EXPECT_TRUE(copy(/*move=*/true).succeeded());
+    EXPECT_EQ(readFile(temp / "dest" / "sub" / "f"), "f");
+    EXPECT_TRUE(fs::is_empty(temp / "Model"));
+}
+
+TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoints) {
+    TempFolder temp;
+    writeFile(temp / "private", "x");
+    writeFile(temp / "shared", "x");
+    fs::permissions(temp / "private", fs::perms::owner_read);
+    fs::permissions(temp / "shared", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const mode_t oldMask = umask(022);
+    setAttributesOf((temp / "private").string(), 0, u"private");
+    setAttributesOf((temp / "shared").string(), 0, u"shared");
+    umask(oldMask);
+    EXPECT_EQ(fs::status(temp / "private").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(temp / "shared").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read)
+        << "group and others get no write bit that the umask forbids";
+
+    fs::create_symlink(temp / "shared", temp / "file-link");
+    fs::create_directory_symlink(temp.path(), temp / "dir-link");
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "file-link").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dir-link").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::ReparsePoint | FileAttribute::Directory);
+    EXPECT_THROW(setAttributesOf((temp / "file-link").string(), 0, u"file-link"), std::system_error);
+
+    EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);
+    EXPECT_EQ(parseDosAttributes("garbage", 7), 0u);
+}
+
+} // namespace
+} // namespace pellatrix::posix
