@@ -18,8 +18,8 @@ void reportToDebuggerAndStandardError(const pellatrix::Text& report) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(),
-                        size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
+                        nullptr, nullptr);
     DWORD written = 0;
     WriteFile(standardError, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -37,4 +37,6 @@ int runWithForm(HINSTANCE instance) {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return runWithForm(instance); }
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return runWithForm(instance);
+}

@@ -1,8 +1,8 @@
 // Long paths in the "\\?\" form.
 #include "long_path.h"
 
-#include "win32_error.h"
 #include "wide_text.h"
+#include "win32_error.h"
 
 #include <windows.h>
 
@@ -17,8 +17,8 @@ bool startsWith(std::wstring_view text, std::wstring_view prefix) {
 std::wstring fullPath(const std::wstring& path, const Text& original) {
     std::wstring full(path.size() + MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
-                                              full.data(), nullptr);
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0)
             throwLastError("make a full path of", original);
         if (length < full.size()) {

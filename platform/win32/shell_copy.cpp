@@ -12,7 +12,9 @@ namespace pellatrix::win32 {
 namespace {
 
 // The first name of a NUL-separated list.
-Text firstName(const Text& list) { return list.substr(0, list.find(u'\0')); }
+Text firstName(const Text& list) {
+    return list.substr(0, list.find(u'\0'));
+}
 
 bool isDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
@@ -63,8 +65,7 @@ void makeFolders(const Text& folder) {
 }
 
 int runShellFileOperation(FileOpStruct& op) {
-    const bool copiesOrMoves =
-        op.wFunc == ShellOperation::Copy || op.wFunc == ShellOperation::Move;
+    const bool copiesOrMoves = op.wFunc == ShellOperation::Copy || op.wFunc == ShellOperation::Move;
     if (copiesOrMoves && matchesAnything(firstName(op.pFrom)))
         makeFolders(firstName(op.pTo));
 

@@ -14,6 +14,8 @@ inline std::wstring toWide(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());
 }
 
-inline Text fromWide(std::wstring_view text) { return Text(text.begin(), text.end()); }
+inline Text fromWide(std::wstring_view text) {
+    return Text(text.begin(), text.end());
+}
 
 } // namespace pellatrix::win32

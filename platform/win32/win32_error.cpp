@@ -20,8 +20,7 @@ class Win32Category : public std::error_category {
         const DWORD length = FormatMessageW(
             FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                 FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-            nullptr);
+            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
         if (length == 0)
             return "error " + std::to_string(static_cast<unsigned long>(code));
         Text text = fromWide(std::wstring_view(buffer, length));

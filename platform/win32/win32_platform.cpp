@@ -13,7 +13,6 @@ namespace {
 
 void copyEntry(const WIN32_FIND_DATAW& entry, FindData& data) {
     data.dwFileAttributes = entry.dwFileAttributes;
-    data.nFileSize = (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
     static_assert(sizeof entry.cFileName / sizeof entry.cFileName[0] == kMaxFileName);
     std::copy(std::begin(entry.cFileName), std::end(entry.cFileName), data.cFileName.begin());
 }
@@ -23,7 +22,9 @@ bool meansNothingToList(DWORD error) {
            error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY;
 }
 
-HANDLE findHandleOf(ListingHandle listing) { return reinterpret_cast<HANDLE>(listing); }
+HANDLE findHandleOf(ListingHandle listing) {
+    return reinterpret_cast<HANDLE>(listing);
+}
 
 } // namespace
 
@@ -82,7 +83,9 @@ WindowHandle Win32Platform::ownerWindow() {
     return reinterpret_cast<WindowHandle>(form_->handle());
 }
 
-int Win32Platform::shellFileOperation(FileOpStruct& op) { return runShellFileOperation(op); }
+int Win32Platform::shellFileOperation(FileOpStruct& op) {
+    return runShellFileOperation(op);
+}
 
 ListingHandle Win32Platform::openListing(const Text& pattern, FindData& data) {
     WIN32_FIND_DATAW entry;

@@ -1,0 +1,32 @@
+# Testing in the Windows cross builds: GoogleTest built from Debian's sources with the MinGW
+# compilers, every test binary run under Wine in one prefix made fresh for each test run.
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# Third-party code: the project's warning flags are not its concern.
+set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS -w)
+
+set(PELLATRIX_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(PELLATRIX_WINE_ENVIRONMENT
+    "WINEPREFIX=${PELLATRIX_WINEPREFIX}" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+
+add_test(NAME wine_prefix COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_prefix.sh
+                                  ${PELLATRIX_WINEPREFIX})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 180)
+add_test(NAME wine_prefix_stop COMMAND ${CMAKE_CURRENT_LIST_DIR}/stop_prefix.sh)
+set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix
+                                                 ENVIRONMENT "${PELLATRIX_WINE_ENVIRONMENT}")
+
+# pellatrix_wine_test(TARGET [RESOURCE_LOCK lock]): runs a test binary once under Wine.
+# (gtest_discover_tests would start Wine once more per binary just to list the tests.)
+function(pellatrix_wine_test name)
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix
+                                          ENVIRONMENT "${PELLATRIX_WINE_ENVIRONMENT}"
+                                          TIMEOUT 300)
+  if(ARG_RESOURCE_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+endfunction()

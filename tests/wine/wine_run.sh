@@ -1,0 +1,9 @@
+#!/bin/sh
+# Runs a Windows program under Wine, quietly, in the prefix that WINEPREFIX names (the build
+# folder's own, made fresh once per test run by make_prefix.sh).
+: "${WINEPREFIX:?WINEPREFIX must name the test run's Wine prefix}"
+export WINEPREFIX
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko install prompts: the programs need neither.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+exec wine "$@"
