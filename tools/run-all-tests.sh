@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: the Linux build, the Linux build under the address
+# and undefined-behaviour sanitizers, and the two Windows builds under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
+presets=(linux linux-asan)
+for preset in windows-x64 windows-x86; do
+  if cmake --list-presets 2>/dev/null | grep -q "\"$preset\""; then presets+=("$preset"); fi
+done
+
+for preset in "${presets[@]}"; do
+  echo "=== $preset"
+  cmake --preset "$preset" -DPELLATRIX_WERROR=ON >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
