@@ -2,78 +2,15 @@
 """The real Linux program in a pseudo-terminal: the question, the copy, the walk, the closing
 message, the exit statuses and the files and modes it leaves. Usage: terminal_program_test.py PROGRAM"""
 import os
-import pty
-import select
-import shutil
-import signal
 import stat
 import subprocess
 import sys
-import tempfile
-import time
 import unittest
 
+from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, Session, Workspace,
+                               environment_without_display, make_medium, remove_tree)
+
 PROGRAM = None
-QUESTION = b"Yes / No [Yes]: "
-CLOSING = b"OK [Enter]: "
-
-
-class Session:
-    """The program running on a pseudo-terminal as its controlling terminal."""
-
-    def __init__(self, cwd, data_home):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env["XDG_DATA_HOME"] = data_home
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            os.chdir(cwd)
-            os.execve(PROGRAM, [PROGRAM], env)
-        self.screen = b""
-
-    def expect(self, text, timeout=20):
-        deadline = time.monotonic() + timeout
-        while text not in self.screen:
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
-            ready, _, _ = select.select([self.fd], [], [], remaining)
-            if ready:
-                try:
-                    self.screen += os.read(self.fd, 65536)
-                except OSError:
-                    break
-        if text not in self.screen:
-            raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
-
-    def type(self, text):
-        os.write(self.fd, text)
-
-    def status(self, timeout=30):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            try:
-                ready, _, _ = select.select([self.fd], [], [], 0.1)
-                if ready:
-                    self.screen += os.read(self.fd, 65536)
-            except OSError:
-                pass
-            pid, code = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                os.close(self.fd)
-                return os.waitstatus_to_exitcode(code)
-        os.kill(self.pid, signal.SIGKILL)
-        raise AssertionError("the program did not end")
-
-
-def make_medium(root, files):
-    """files: relative path -> (content, read_only)."""
-    for relative, (content, read_only) in files.items():
-        path = os.path.join(root, "Model", relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-        if read_only:
-            os.chmod(path, 0o444)
 
 
 SAMPLE = {
@@ -87,23 +24,14 @@ SAMPLE = {
 
 class TerminalProgramTest(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="pellatrix-e2e-")
-        self.medium = os.path.join(self.root, "medium")
-        self.data = os.path.join(self.root, "data")
-        self.dest = os.path.join(self.data, "Tolvex", "Model")
-        os.makedirs(self.medium)
-        os.makedirs(self.data)
+        w = Workspace()
+        self.root, self.medium, self.data, self.dest = w.root, w.medium, w.data, w.dest
 
     def tearDown(self):
-        for folder, _, names in os.walk(self.root):
-            for name in names + [""]:
-                path = os.path.join(folder, name)
-                if not os.path.islink(path):
-                    os.chmod(path, 0o700)
-        shutil.rmtree(self.root)
+        remove_tree(self.root)
 
     def start(self):
-        return Session(self.medium, self.data)
+        return Session(PROGRAM, self.medium, self.data)
 
     def assert_copied_and_writable(self, files):
         for relative, (content, _) in files.items():
@@ -172,10 +100,10 @@ class TerminalProgramTest(unittest.TestCase):
         s = self.start()
         s.expect(QUESTION)
         s.type(b"\r")
-        s.expect(b"Retry / Skip / Cancel [Retry]: ")
+        s.expect(RETRY_SKIP_CANCEL)
         self.assertIn(b"blocked", s.screen)
         s.type(b"\r")  # Retry fails again
-        s.expect(b"Retry / Skip / Cancel [Retry]: ")
+        s.expect(RETRY_SKIP_CANCEL)
         s.type(b"s\r")
         s.expect(CLOSING)
         s.type(b"\r")
@@ -203,9 +131,7 @@ class TerminalProgramTest(unittest.TestCase):
         make_medium(self.medium, SAMPLE)
         gone = os.path.join(self.root, "gone")
         os.makedirs(gone)
-        env = dict(os.environ, XDG_DATA_HOME=self.data)
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
+        env = environment_without_display(self.data)
         result = subprocess.run(["sh", "-c", 'cd "$1" && rmdir "$1" && exec "$2"', "sh", gone, PROGRAM],
                                 env=env, capture_output=True, start_new_session=True, timeout=30)
         self.assertEqual(result.returncode, 3)
@@ -214,9 +140,7 @@ class TerminalProgramTest(unittest.TestCase):
 
     def test_without_terminal_or_display_it_says_so_and_copies_nothing(self):
         make_medium(self.medium, SAMPLE)
-        env = dict(os.environ, XDG_DATA_HOME=self.data)
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
+        env = environment_without_display(self.data)
         result = subprocess.run([PROGRAM], cwd=self.medium, env=env, capture_output=True,
                                 stdin=subprocess.DEVNULL, start_new_session=True, timeout=30)
         self.assertEqual(result.returncode, 3)

@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""The real Linux program under the conditions that real media, disks and people produce: it
+loses nothing, leaves no half-written file and touches nothing outside its destination.
+Usage: hostile_conditions_test.py PROGRAM"""
+import os
+import stat
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, TEMPORARY_PREFIX, Session,
+                               Workspace, files_under, make_medium, remove_tree)
+
+PROGRAM = None
+NOBODY = 65534
+IS_ROOT = os.geteuid() == 0
+
+
+def snapshot(folder):
+    """Contents, modes and link targets of everything below folder."""
+    state = {}
+    for parent, dirs, names in os.walk(os.fsencode(folder)):
+        for name in dirs + names:
+            path = os.path.join(parent, name)
+            st = os.lstat(path)
+            if stat.S_ISLNK(st.st_mode):
+                state[path] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                state[path] = ("dir", st.st_mode)
+            else:
+                with open(path, "rb") as f:
+                    state[path] = ("file", st.st_mode, f.read())
+    return state
+
+
+class Conditions(unittest.TestCase):
+    def setUp(self):
+        self.w = Workspace()
+        self.medium, self.data, self.dest = self.w.medium, self.w.data, self.w.dest
+
+    def tearDown(self):
+        remove_tree(self.w.root)
+
+    def start(self, user=None):
+        return Session(PROGRAM, self.medium, self.data, user=user)
+
+    def assert_no_temporaries(self):
+        for relative in files_under(self.data):
+            self.assertFalse(os.path.basename(relative).startswith(os.fsencode(TEMPORARY_PREFIX)), relative)
+
+    def assert_same_tree(self, files):
+        """Every medium file arrived with its content, writable."""
+        for relative, (content, _) in files.items():
+            path = os.path.join(os.fsencode(self.dest), os.fsencode(relative))
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), content, relative)
+            self.assertTrue(os.lstat(path).st_mode & stat.S_IWUSR, f"{relative!r} still read-only")
+
+
+class MediumConditions(Conditions):
+    def test_a_medium_read_only_throughout_as_on_a_cd(self):
+        files = {"a.txt": (b"a", True), "sub/b.txt": (b"b", True), "sub/deeper/c.txt": (b"c", True)}
+        make_medium(self.medium, files)
+        for parent, dirs, _ in os.walk(self.medium):
+            for d in dirs:
+                os.chmod(os.path.join(parent, d), 0o555)
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assert_same_tree(files)
+        with open(os.path.join(self.dest, "sub", "new"), "w") as f:
+            f.write("the copied folders are writable")
+
+    def test_empty_model_copies_nothing_and_succeeds(self):
+        os.makedirs(os.path.join(self.medium, "Model"))
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assertFalse(os.path.exists(self.dest))
+
+    def test_no_model_or_a_model_that_is_a_file_is_reported(self):
+        for make in (lambda: None, lambda: open(os.path.join(self.medium, "Model"), "w").close()):
+            make()
+            s = self.start()
+            s.expect(QUESTION)
+            s.type(b"\r")
+            s.expect(RETRY_SKIP_CANCEL)
+            self.assertIn(b"Model", s.screen)
+            s.type(b"c\r")
+            s.expect(CLOSING)
+            s.type(b"\r")
+            self.assertEqual(s.status(), 2)
+            self.assertFalse(os.path.exists(self.dest))
+
+    @unittest.skipUnless(hasattr(os, "setuid"), "needs setuid")
+    def test_unreadable_files_in_the_middle_of_the_tree_are_skipped_and_reported(self):
+        files = {"a.txt": (b"a", False), "mid/secret.bin": (b"s", False), "z.txt": (b"z", False)}
+        make_medium(self.medium, files)
+        secret = os.path.join(self.medium, "Model", "mid", "secret.bin")
+        os.chmod(secret, 0)
+        user = None
+        if IS_ROOT:  # root reads everything: run the program as nobody
+            user = NOBODY
+            for parent, dirs, names in os.walk(self.w.root):
+                for name in dirs + names + [""]:
+                    os.lchown(os.path.join(parent, name), NOBODY, NOBODY)
+        s = self.start(user)
+        s.expect(QUESTION)
+        s.type(b"\r")
+        s.expect(RETRY_SKIP_CANCEL)
+        self.assertIn(b"secret.bin", s.screen)
+        self.assertIn(b"Permission denied", s.screen)
+        s.type(b"skip\r")
+        s.expect(CLOSING)
+        s.type(b"\r")
+        self.assertEqual(s.status(), 2)
+        del files["mid/secret.bin"]
+        self.assert_same_tree(files)
+        self.assertFalse(os.path.exists(os.path.join(self.dest, "mid", "secret.bin")))
+
+    def test_names_in_every_script_and_names_that_are_not_utf8(self):
+        files = {
+            "with space.txt": (b"1", True), "\u30e2\u30c7\u30eb/\u30c7\u30fc\u30bf.bin": (b"2", True),
+            "emoji \U0001F600.dat": (b"3", False), ".hidden-folder/.profile": (b"4", True),
+            b"caf\xe9/\xff\xfe.bin": (b"5", True),
+        }
+        make_medium(self.medium, files)
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assert_same_tree(files)
+
+    def test_paths_longer_than_260_characters(self):
+        deep = "/".join(["a-folder-with-a-long-name-%02d" % i for i in range(12)]) + "/file.txt"
+        self.assertGreater(len(os.path.join(self.dest, deep)), 300)
+        files = {deep: (b"deep", True)}
+        make_medium(self.medium, files)
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assert_same_tree(files)
+
+    def test_a_hundred_thousand_files_in_one_folder(self):
+        folder = os.path.join(self.medium, "Model", "flat")
+        os.makedirs(folder)
+        for i in range(100000):
+            fd = os.open(os.path.join(folder, "f%06d" % i), os.O_WRONLY | os.O_CREAT, 0o444)
+            os.close(fd)
+        self.assertEqual(self.start().answer_yes_and_close(timeout=300), 0)
+        copied = os.listdir(os.path.join(self.dest, "flat"))
+        self.assertEqual(len(copied), 100000)
+        read_only = [n for n in copied if not os.stat(os.path.join(self.dest, "flat", n)).st_mode & stat.S_IWUSR]
+        self.assertEqual(read_only, [])
+
+    def test_a_link_loop_in_the_source_is_copied_as_links(self):
+        model = os.path.join(self.medium, "Model")
+        make_medium(self.medium, {"real.txt": (b"r", False)})
+        os.symlink("b", os.path.join(model, "a"))
+        os.symlink("a", os.path.join(model, "b"))
+        os.symlink(".", os.path.join(model, "self"))
+        os.symlink("..", os.path.join(model, "parent"))
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        for name, target in (("a", "b"), ("b", "a"), ("self", "."), ("parent", "..")):
+            self.assertEqual(os.readlink(os.path.join(self.dest, name)), target)
+
+
+class DestinationConditions(Conditions):
+    def test_existing_files_read_only_and_writable_are_replaced(self):
+        files = {"ro.txt": (b"new ro", True), "rw.txt": (b"new rw", False)}
+        make_medium(self.medium, files)
+        os.makedirs(self.dest)
+        for name in files:
+            with open(os.path.join(self.dest, name), "wb") as f:
+                f.write(b"old")
+        os.chmod(os.path.join(self.dest, "ro.txt"), 0o444)
+        with open(os.path.join(self.dest, "users-own.txt"), "wb") as f:
+            f.write(b"kept")
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assert_same_tree(files)
+        with open(os.path.join(self.dest, "users-own.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"kept")
+
+    def test_a_folder_where_a_file_must_go_is_kept(self):
+        make_medium(self.medium, {"thing": (b"file", False)})
+        os.makedirs(os.path.join(self.dest, "thing"))
+        with open(os.path.join(self.dest, "thing", "inside"), "wb") as f:
+            f.write(b"users data")
+        s = self.start()
+        s.expect(QUESTION)
+        s.type(b"\r")
+        s.expect(RETRY_SKIP_CANCEL)
+        s.type(b"s\r")
+        s.expect(CLOSING)
+        s.type(b"\r")
+        self.assertEqual(s.status(), 2)
+        with open(os.path.join(self.dest, "thing", "inside"), "rb") as f:
+            self.assertEqual(f.read(), b"users data")
+        self.assert_no_temporaries()
+
+    def test_links_at_the_destination_pointing_outside_change_nothing_outside(self):
+        outside = os.path.join(self.w.root, "outside")
+        os.makedirs(os.path.join(outside, "dir"))
+        for name in ("file.txt", "dir/inner.txt"):
+            with open(os.path.join(outside, name), "wb") as f:
+                f.write(b"outside")
+            os.chmod(os.path.join(outside, name), 0o444)
+        make_medium(self.medium, {"file.txt": (b"medium", True), "dir/inner.txt": (b"medium", True),
+                                  "dir/new.txt": (b"medium", True)})
+        os.makedirs(self.dest)
+        os.symlink(os.path.join(outside, "file.txt"), os.path.join(self.dest, "file.txt"))
+        os.symlink(os.path.join(outside, "dir"), os.path.join(self.dest, "dir"))
+        before = snapshot(outside)
+        self.assertEqual(self.start().answer_yes_and_close(), 0)
+        self.assertEqual(snapshot(outside), before)
+        self.assertFalse(os.path.islink(os.path.join(self.dest, "dir")))
+        with open(os.path.join(self.dest, "dir", "inner.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"medium")
+
+    @unittest.skipUnless(IS_ROOT, "mounting a small file system needs root")
+    def test_a_full_disk_keeps_the_old_files_and_leaves_no_temporaries(self):
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", self.data],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("mounting a tmpfs is refused here: " + mounted.stderr.decode())
+        try:
+            make_medium(self.medium, {"a-small.txt": (b"small", False), "big.bin": (b"n" * (3 << 20), False)})
+            os.makedirs(self.dest)
+            with open(os.path.join(self.dest, "big.bin"), "wb") as f:
+                f.write(b"old big")
+            s = self.start()
+            s.expect(QUESTION)
+            s.type(b"\r")
+            s.expect(RETRY_SKIP_CANCEL)
+            self.assertIn(b"No space left on device", s.screen)
+            s.type(b"c\r")
+            s.expect(CLOSING)
+            s.type(b"\r")
+            self.assertEqual(s.status(), 2)
+            with open(os.path.join(self.dest, "big.bin"), "rb") as f:
+                self.assertEqual(f.read(), b"old big")
+            self.assert_no_temporaries()
+        finally:
+            subprocess.run(["umount", self.data])
+
+    def test_killed_in_the_middle_of_a_large_file_then_the_next_run_completes(self):
+        # A sparse 2 GiB file: instant to make, seconds to copy, so the kill lands inside it.
+        make_medium(self.medium, {"small.txt": (b"s", True)})
+        big = os.path.join(self.medium, "Model", "big.bin")
+        with open(big, "wb") as f:
+            f.write(b"head")
+            f.seek((2 << 30) - 4)
+            f.write(b"tail")
+        os.makedirs(self.dest)
+        with open(os.path.join(self.dest, "big.bin"), "wb") as f:
+            f.write(b"old big")
+        s = self.start()
+        s.expect(QUESTION)
+        s.type(b"\r")
+        s.expect(b"big.bin")
+        time.sleep(0.3)
+        s.kill()
+        with open(os.path.join(self.dest, "big.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"old big", "the old file survives a killed copy")
+        self.assertEqual(self.start().answer_yes_and_close(timeout=300), 0)
+        copied = os.path.join(self.dest, "big.bin")
+        self.assertEqual(os.path.getsize(copied), 2 << 30)
+        with open(copied, "rb") as f:
+            self.assertEqual(f.read(4), b"head")
+            f.seek(-4, os.SEEK_END)
+            self.assertEqual(f.read(4), b"tail")
+        self.assert_no_temporaries()
+
+
+class WalkConditions(Conditions):
+    @unittest.skipUnless(IS_ROOT, "making a file immutable needs root")
+    def test_a_file_whose_attributes_cannot_change_ends_the_program_with_its_name(self):
+        make_medium(self.medium, {"locked.txt": (b"new", True)})
+        os.makedirs(self.dest)
+        locked = os.path.join(self.dest, "locked.txt")
+        with open(locked, "wb") as f:
+            f.write(b"old")
+        os.chmod(locked, 0o444)
+        if subprocess.run(["chattr", "+i", locked], capture_output=True).returncode != 0:
+            self.skipTest("this file system has no immutable flag")
+        try:
+            s = self.start()
+            s.expect(QUESTION)
+            s.type(b"\r")
+            s.expect(RETRY_SKIP_CANCEL)  # the copy cannot replace it either
+            s.type(b"s\r")
+            s.expect(b"Tolvex - Error")
+            s.expect(CLOSING)
+            self.assertIn(b"locked.txt", s.screen)
+            self.assertIn(b"Operation not permitted", s.screen)
+            s.type(b"\r")
+            self.assertEqual(s.status(), 3)
+            self.assertNotIn(b"Processing end", s.screen)
+        finally:
+            subprocess.run(["chattr", "-i", locked])
+
+    def test_a_folder_changed_by_another_process_during_the_walk(self):
+        files = {"d%d/f%05d" % (i % 4, i): (b"x", True) for i in range(8000)}
+        make_medium(self.medium, files)
+        stop = threading.Event()
+
+        def churn():  # another process adds and removes files in the destination meanwhile
+            n = 0
+            while not stop.is_set():
+                for d in range(4):
+                    folder = os.path.join(self.dest, "d%d" % d)
+                    try:
+                        path = os.path.join(folder, "churn%d" % n)
+                        open(path, "w").close()
+                        os.chmod(path, 0o444)
+                        if n >= 4:
+                            os.unlink(os.path.join(folder, "churn%d" % (n - 4)))
+                    except OSError:
+                        pass
+                n += 1
+
+        s = self.start()
+        s.expect(QUESTION)
+        worker = threading.Thread(target=churn)
+        worker.start()
+        try:
+            s.type(b"\r")
+            s.expect(CLOSING, timeout=120)
+        finally:
+            stop.set()
+            worker.join()
+        s.type(b"\r")
+        self.assertEqual(s.status(), 0)
+        self.assert_same_tree(files)
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,141 @@
+"""Running the real Linux program in a pseudo-terminal, and the folders it works on."""
+import os
+import pty
+import select
+import shutil
+import signal
+import tempfile
+import time
+
+QUESTION = b"Yes / No [Yes]: "
+CLOSING = b"OK [Enter]: "
+RETRY_SKIP_CANCEL = b"Retry / Skip / Cancel [Retry]: "
+TEMPORARY_PREFIX = ".pellatrix-tmp-"
+
+
+def environment_without_display(data_home):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["XDG_DATA_HOME"] = data_home
+    return env
+
+
+class Session:
+    """The program running on a pseudo-terminal as its controlling terminal."""
+
+    def __init__(self, program, cwd, data_home, user=None):
+        env = environment_without_display(data_home)
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(cwd)
+            if user is not None:  # drop root, so that permissions apply to the program
+                os.setgroups([])
+                os.setgid(user)
+                os.setuid(user)
+            os.execve(program, [program], env)
+        self.screen = b""
+
+    def expect(self, text, timeout=20):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
+            ready, _, _ = select.select([self.fd], [], [], remaining)
+            if ready:
+                try:
+                    self.screen += os.read(self.fd, 65536)
+                except OSError:
+                    break
+        if text not in self.screen:
+            raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
+
+    def type(self, text):
+        os.write(self.fd, text)
+
+    def status(self, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                ready, _, _ = select.select([self.fd], [], [], 0.1)
+                if ready:
+                    self.screen += os.read(self.fd, 65536)
+            except OSError:
+                pass
+            pid, code = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                os.close(self.fd)
+                return os.waitstatus_to_exitcode(code)
+        os.kill(self.pid, signal.SIGKILL)
+        raise AssertionError("the program did not end")
+
+    def kill(self):
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        os.close(self.fd)
+
+    def answer_yes_and_close(self, timeout=60):
+        """Yes to the question, OK to "Processing end"; returns the exit status."""
+        self.expect(QUESTION)
+        self.type(b"\r")
+        self.expect(CLOSING, timeout)
+        self.type(b"\r")
+        return self.status()
+
+
+def make_medium(root, files):
+    """files: relative path -> (content, read_only)."""
+    for relative, (content, read_only) in files.items():
+        path = os.path.join(root, "Model", relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        if read_only:
+            os.chmod(path, 0o444)
+
+
+def make_medium(root, files):
+    """files: relative path (str or bytes) -> (content, read_only)."""
+    for relative, (content, read_only) in files.items():
+        model = os.path.join(os.fsencode(root), b"Model")
+        path = os.path.join(model, os.fsencode(relative))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        if read_only:
+            os.chmod(path, 0o444)
+
+
+def files_under(folder):
+    """Every file (and link) below folder, as paths relative to it (bytes)."""
+    found = []
+    for parent, dirs, names in os.walk(os.fsencode(folder)):
+        found += [os.path.relpath(os.path.join(parent, n), os.fsencode(folder)) for n in names]
+        found += [os.path.relpath(os.path.join(parent, d), os.fsencode(folder)) for d in dirs
+                  if os.path.islink(os.path.join(parent, d))]
+    return sorted(found)
+
+
+def remove_tree(root):
+    """Removes a test's folder, read-only and unreadable entries too."""
+    for folder, dirs, names in os.walk(root):
+        for name in dirs + names + [""]:
+            path = os.path.join(folder, name)
+            if not os.path.islink(path):
+                try:
+                    os.chmod(path, 0o700)
+                except OSError:
+                    pass
+    shutil.rmtree(root, ignore_errors=True)
+
+
+class Workspace:
+    """A medium, a data home (C:) and an outside folder under one temporary folder."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="pellatrix-e2e-")
+        os.chmod(self.root, 0o755)
+        self.medium = os.path.join(self.root, "medium")
+        self.data = os.path.join(self.root, "data")
+        self.dest = os.path.join(self.data, "Tolvex", "Model")
+        os.makedirs(self.medium)
+        os.makedirs(self.data)
