@@ -14,7 +14,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop_session import ProgramRun, VirtualDisplay, make_readable_tree  # noqa: E402
+from desktop_session import (LEAK_SUPPRESSIONS, ProgramRun, VirtualDisplay,  # noqa: E402
+                             make_readable_tree)
 
 PROGRAM = None
 TITLE = "Tolvex"
@@ -174,7 +175,8 @@ class TerminalFallbackTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, root, True)
         os.makedirs(os.path.join(root, "medium", "Model"))
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": root,
-               "XDG_DATA_HOME": os.path.join(root, "data"), "LANG": "C.UTF-8", **environment}
+               "XDG_DATA_HOME": os.path.join(root, "data"), "LANG": "C.UTF-8",
+               "LSAN_OPTIONS": f"suppressions={LEAK_SUPPRESSIONS}", **environment}
         pid, terminal = pty.fork()
         if pid == 0:
             os.chdir(os.path.join(root, "medium"))
