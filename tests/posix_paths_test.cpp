@@ -34,6 +34,14 @@ TEST(DriveMappingTest, NamesThatAreNotUtf8RoundTrip) {
     EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(native)), native);
 }
 
+TEST(DriveMappingTest, ABackslashInALinuxNameStaysPartOfTheName) {
+    const DriveMapping drives("/data");
+    const Text windows = drives.windowsPathOf("/media/a\\b");
+    EXPECT_EQ(windows.rfind(u'\\'), 8u) << "one separator before the name";
+    EXPECT_EQ(drives.nativePathOf(windows), "/media/a\\b");
+    EXPECT_EQ(drives.nativePathOf(windows + u"\\c"), "/media/a\\b/c");
+}
+
 TEST(WildcardTest, DosMeaningOfStarAndQuestionMark) {
     EXPECT_TRUE(matchesWildcard(u"*.*", u"noextension"));
     EXPECT_TRUE(matchesWildcard(u"*.*", u".profile"));

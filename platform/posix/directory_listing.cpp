@@ -36,7 +36,7 @@ std::unique_ptr<DirectoryListing> DirectoryListing::open(const DriveMapping& dri
 
     if (!hasWildcards(listing->pattern_)) {
         // A plain name lists that one entry, as it is spelt on the disk.
-        listing->single_ = toUtf8(listing->pattern_);
+        listing->single_ = DriveMapping::nativeNameOf(listing->pattern_);
         if (listing->single_ == "." || listing->single_ == "..")
             return nullptr;
         if (!listing->fill(data, listing->single_, listing->pattern_))
@@ -71,7 +71,7 @@ bool DirectoryListing::next(FindData& data) {
     while (const dirent* entry = readdir(dir_)) {
         if (isDotOrDotDot(entry->d_name))
             continue;
-        const Text wideName = fromUtf8(entry->d_name);
+        const Text wideName = DriveMapping::windowsNameOf(entry->d_name);
         if (matchesWildcard(pattern_, wideName) && fill(data, entry->d_name, wideName))
             return true; // an entry that vanished since readdir is passed over
     }

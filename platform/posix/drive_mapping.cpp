@@ -11,6 +11,8 @@
 namespace pellatrix::posix {
 namespace {
 
+constexpr char16_t kEscapedBackslash = 0xF05C;
+
 char16_t upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
 
 std::string homeFolder() {
@@ -57,7 +59,7 @@ std::string DriveMapping::nativePathOf(const Text& windowsPath) const {
     for (char16_t& c : rest)
         if (c == u'\\')
             c = u'/';
-    std::string native = root + toUtf8(rest);
+    std::string native = root + nativeNameOf(rest);
     return native.empty() ? "/" : native;
 }
 
@@ -73,13 +75,30 @@ Text DriveMapping::windowsPathOf(const std::string& nativePath) const {
         drive = u"Z:";
         rest = nativePath;
     }
-    Text windows = drive + fromUtf8(rest);
+    Text windows = drive + windowsNameOf(rest);
     for (char16_t& c : windows)
         if (c == u'/')
             c = u'\\';
     if (windows.size() == 2)
         windows += u'\\';
     return windows;
+}
+
+Text DriveMapping::windowsNameOf(std::string_view nativeName) {
+    Text name = fromUtf8(nativeName);
+    for (char16_t& c : name)
+        if (c == u'\\')
+            c = kEscapedBackslash;
+    return name;
+}
+
+std::string DriveMapping::nativeNameOf(std::u16string_view windowsName) {
+    std::string name = toUtf8(windowsName);
+    // U+F05C is EF 81 9C in UTF-8.
+    for (std::size_t at = name.find("\xEF\x81\x9C"); at != std::string::npos;
+         at = name.find("\xEF\x81\x9C", at + 1))
+        name.replace(at, 3, "\\");
+    return name;
 }
 
 bool DriveMapping::isDriveRoot(const Text& windowsFolder) {

@@ -4,6 +4,7 @@
 #include "platform/platform_services.h"
 
 #include <string>
+#include <string_view>
 
 namespace pellatrix::posix {
 
@@ -23,6 +24,12 @@ class DriveMapping {
     static bool isDriveRoot(const Text& windowsFolder);
 
     const std::string& cDriveRoot() const { return cDriveRoot_; }
+
+    // One Linux name as a Windows name and back. A backslash is a separator in Windows paths
+    // but may stand in a Linux name: it travels as U+F05C, from the private-use area, so that
+    // "a\b" stays one name.
+    static Text windowsNameOf(std::string_view nativeName);
+    static std::string nativeNameOf(std::u16string_view windowsName);
 
   private:
     std::string cDriveRoot_;
