@@ -143,14 +143,14 @@ TEST_F(ContractTest, CopyMakesTheDestinationAndKeepsContentModesAndTimes) {
     const auto old = fs::last_write_time(temp / "Model" / "a.txt") - std::chrono::hours(48);
     fs::last_write_time(temp / "Model" / "a.txt", old);
     makeReadOnly(temp / "Model" / "ro.txt");
-    platform->setAttributes(at("Model\\sub\\deep\\b.txt"), kArchive | kHidden);
+    platform->setAttributes(at(fs::path("Model") / "sub" / "deep" / "b.txt"), kArchive | kHidden);
 
     EXPECT_EQ(copy(temp / "Model", temp / "out" / "Model"), 0);
     EXPECT_EQ(readFile(temp / "out" / "Model" / "a.txt"), "alpha");
     EXPECT_EQ(readFile(temp / "out" / "Model" / "sub" / "deep" / "b.txt"), "beta");
     EXPECT_EQ(readFile(temp / "out" / "Model" / ".hidden-name"), "dot");
     EXPECT_TRUE(isReadOnly(temp / "out" / "Model" / "ro.txt")) << "read-only arrives read-only";
-    EXPECT_EQ(attributes("out\\Model\\sub\\deep\\b.txt"), kArchive | kHidden);
+    EXPECT_EQ(attributes(fs::path("out") / "Model" / "sub" / "deep" / "b.txt"), kArchive | kHidden);
     const auto copiedTime = fs::last_write_time(temp / "out" / "Model" / "a.txt");
     EXPECT_LT(std::chrono::abs(copiedTime - old), std::chrono::seconds(2));
 }
