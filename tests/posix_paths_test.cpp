@@ -40,6 +40,8 @@ TEST(DriveMappingTest, ABackslashInALinuxNameStaysPartOfTheName) {
     EXPECT_EQ(windows.rfind(u'\\'), 8u) << "one separator before the name";
     EXPECT_EQ(drives.nativePathOf(windows), "/media/a\\b");
     EXPECT_EQ(drives.nativePathOf(windows + u"\\c"), "/media/a\\b/c");
+    const std::string privateUse = "/media/x\xEF\x81\x9Cy\\z"; // U+F05C itself in a name
+    EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(privateUse)), privateUse);
 }
 
 TEST(WildcardTest, DosMeaningOfStarAndQuestionMark) {

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: the Linux build, the Linux build under the address
-# and undefined-behaviour sanitizers, and the two Windows builds under Wine.
+# and undefined-behaviour sanitizers, a short run of the fuzz target, and the two Windows
+# builds under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
-presets=(linux linux-asan)
+presets=(linux linux-asan linux-fuzz)
 for preset in windows-x64 windows-x86; do
   if cmake --list-presets 2>/dev/null | grep -q "\"$preset\""; then presets+=("$preset"); fi
 done

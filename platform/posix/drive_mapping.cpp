@@ -85,20 +85,40 @@ Text DriveMapping::windowsPathOf(const std::string& nativePath) const {
 }
 
 Text DriveMapping::windowsNameOf(std::string_view nativeName) {
-    Text name = fromUtf8(nativeName);
-    for (char16_t& c : name)
-        if (c == u'\\')
-            c = kEscapedBackslash;
+    // A genuine U+F05C (EF 81 9C) in a Linux name travels as its three bytes escaped, so that
+    // it cannot be mistaken for a backslash on the way back.
+    constexpr std::string_view kEscapedBackslashUtf8 = "\xEF\x81\x9C";
+    Text name;
+    std::size_t from = 0;
+    for (std::size_t at = from; at <= nativeName.size(); ++at) {
+        const bool backslash = at < nativeName.size() && nativeName[at] == '\\';
+        const bool privateUse = nativeName.substr(at, 3) == kEscapedBackslashUtf8;
+        if (at < nativeName.size() && !backslash && !privateUse)
+            continue;
+        name += fromUtf8(nativeName.substr(from, at - from));
+        if (backslash) {
+            name += kEscapedBackslash;
+            from = at + 1;
+        } else if (privateUse) {
+            for (const char byte : kEscapedBackslashUtf8)
+                name += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(byte));
+            from = at + 3;
+            at += 2;
+        }
+    }
     return name;
 }
 
 std::string DriveMapping::nativeNameOf(std::u16string_view windowsName) {
-    std::string name = toUtf8(windowsName);
-    // U+F05C is EF 81 9C in UTF-8.
-    for (std::size_t at = name.find("\xEF\x81\x9C"); at != std::string::npos;
-         at = name.find("\xEF\x81\x9C", at + 1))
-        name.replace(at, 3, "\\");
-    return name;
+    std::string name;
+    std::size_t from = 0;
+    for (std::size_t at = windowsName.find(kEscapedBackslash); at != std::u16string_view::npos;
+         at = windowsName.find(kEscapedBackslash, from)) {
+        name += toUtf8(windowsName.substr(from, at - from));
+        name += '\\';
+        from = at + 1;
+    }
+    return name + toUtf8(windowsName.substr(from));
 }
 
 bool DriveMapping::isDriveRoot(const Text& windowsFolder) {
