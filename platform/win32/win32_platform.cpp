@@ -19,7 +19,7 @@ void copyEntry(const WIN32_FIND_DATAW& entry, FindData& data) {
 
 bool meansNothingToList(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY;
+           error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME;
 }
 
 HANDLE findHandleOf(ListingHandle listing) {

@@ -2,8 +2,9 @@
 //
 // Contract notes for this platform:
 // - openListing returns kInvalidListing when the folder or the pattern's folder is missing,
-//   when nothing matches, or when a path component is a file (ERROR_FILE_NOT_FOUND,
-//   ERROR_PATH_NOT_FOUND, ERROR_NO_MORE_FILES, ERROR_DIRECTORY); any other failure, such as
+//   when nothing matches, or when a path component is a file or cannot be a name
+//   (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_NO_MORE_FILES, ERROR_DIRECTORY,
+//   ERROR_INVALID_NAME, which Wine gives for "file.txt\*.*"); any other failure, such as
 //   a folder that may not be read, raises PlatformError, so a walk never passes over a
 //   folder without saying so.
 // - Paths of 248 characters or more reach the file functions in the "\\?\" form.

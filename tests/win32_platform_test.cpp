@@ -1,0 +1,187 @@
+// What the Win32 platform does beyond the shared contract: long paths, the system's error
+// texts, the destination folder that the shell copy gets, and Form1's hidden window.
+#include "platform/platform_error.h"
+#include "platform/text_encoding.h"
+#include "platform/win32/long_path.h"
+#include "platform/win32/shell_copy.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win32_platform.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace pellatrix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using win32::fromWide;
+
+Text windowsPath(const fs::path& path) {
+    return fromWide(path.lexically_normal().wstring());
+}
+
+class Win32PlatformTest : public ::testing::Test {
+  protected:
+    win32::Win32Platform platform{GetModuleHandleW(nullptr)};
+    TempFolder temp;
+
+    Text at(const fs::path& relative) { return windowsPath(temp / relative); }
+
+    int copy(const Text& sourcePattern, const Text& destination) {
+        FileOpStruct op;
+        op.wFunc = ShellOperation::Copy;
+        op.pFrom = sourcePattern + Text(2, u'\0');
+        op.pTo = destination + Text(2, u'\0');
+        op.fFlags = ShellFlag::NoConfirmation;
+        return platform.shellFileOperation(op);
+    }
+};
+
+bool runningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A folder path of about 300 characters under the test's folder.
+Text longFolderUnder(const Text& base) {
+    Text path = base;
+    for (int level = 0; path.size() < 300; ++level)
+        path += u"\\folder-" + Text(40, static_cast<char16_t>(u'a' + level));
+    return path;
+}
+
+// Removes a file and the folders above it up to (not including) `base`, through the "\\?\"
+// form: std::filesystem, which cleans up the test's folder, stops at MAX_PATH.
+void removeLongChain(Text path, const Text& base) {
+    DeleteFileW(win32::systemPath(path).c_str());
+    for (path.resize(path.rfind(u'\\')); path.size() > base.size(); path.resize(path.rfind(u'\\')))
+        RemoveDirectoryW(win32::systemPath(path).c_str());
+}
+
+TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
+    const Text folder = longFolderUnder(at(""));
+    win32::makeFolders(folder);
+    const Text file = folder + u"\\ro.txt";
+    ASSERT_GT(file.size(), 300u);
+    const HANDLE handle = CreateFileW(win32::systemPath(file).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    CloseHandle(handle);
+
+    EXPECT_TRUE(platform.readAttributes(file) & FileAttribute::ReadOnly);
+    FindData data;
+    const ListingHandle listing = platform.openListing(folder + u"\\*.*", data);
+    ASSERT_NE(listing, kInvalidListing);
+    std::vector<Text> names{Text(data.cFileName.data())};
+    while (platform.advanceListing(listing, data))
+        names.emplace_back(data.cFileName.data());
+    platform.closeListing(listing);
+    EXPECT_EQ(names, (std::vector<Text>{u".", u"..", u"ro.txt"}));
+
+    platform.setAttributes(file, FileAttribute::Archive);
+    EXPECT_EQ(platform.readAttributes(file), FileAttribute::Archive);
+    // ".." in a long path is resolved before the "\\?\" form, which would take it literally.
+    EXPECT_EQ(platform.readAttributes(folder + u"\\..\\" + folder.substr(folder.rfind(u'\\') + 1) +
+                                      u"\\ro.txt"),
+              FileAttribute::Archive);
+    removeLongChain(file, at(""));
+}
+
+TEST_F(Win32PlatformTest, ShortPathsPassUnchangedAndLongOnesGetThePrefix) {
+    EXPECT_EQ(win32::systemPath(u"C:\\Tolvex\\Model\\*.*"), L"C:\\Tolvex\\Model\\*.*");
+    const std::wstring longPath = win32::systemPath(longFolderUnder(u"C:\\x") + u"\\*.*");
+    EXPECT_EQ(longPath.substr(0, 7), L"\\\\?\\C:\\");
+    EXPECT_EQ(longPath.substr(longPath.size() - 4), L"\\*.*");
+    const std::wstring unc = win32::systemPath(longFolderUnder(u"\\\\server\\share"));
+    EXPECT_EQ(unc.substr(0, 22), L"\\\\?\\UNC\\server\\share\\f");
+}
+
+TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
+    try {
+        platform.readAttributes(at("missing.txt"));
+        FAIL() << "no error raised";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.code().value(), ERROR_FILE_NOT_FOUND);
+        const std::string text = error.code().message();
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find("error 2"), std::string::npos) << text;
+        EXPECT_NE(text.back(), '\n');
+        const Text report = describeError(error);
+        EXPECT_NE(report.find(at("missing.txt")), Text::npos);
+        EXPECT_NE(report.find(fromUtf8(text)), Text::npos);
+    }
+}
+
+TEST_F(Win32PlatformTest, ListingInsideAFileIsNothingToList) {
+    writeFile(temp / "file.txt", "x");
+    FindData data;
+    EXPECT_EQ(platform.openListing(at("file.txt") + u"\\*.*", data), kInvalidListing);
+    EXPECT_EQ(platform.openListing(at("missing") + u"\\*.*", data), kInvalidListing);
+}
+
+TEST_F(Win32PlatformTest, SettingNoAttributesMakesAPlainWritableFile) {
+    writeFile(temp / "ro.txt", "x");
+    platform.setAttributes(at("ro.txt"),
+                           FileAttribute::ReadOnly | FileAttribute::Hidden | FileAttribute::System);
+    platform.setAttributes(at("ro.txt"), 0);
+    constexpr std::uint32_t kGone =
+        FileAttribute::ReadOnly | FileAttribute::Hidden | FileAttribute::System;
+    EXPECT_EQ(platform.readAttributes(at("ro.txt")) & kGone, 0u);
+    EXPECT_FALSE(isReadOnly(temp / "ro.txt"));
+}
+
+TEST_F(Win32PlatformTest, CopyMakesEveryMissingFolderOfTheDestination) {
+    writeFile(temp / "Model" / "a.txt", "a");
+    EXPECT_EQ(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
+    EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "a.txt"), "a");
+}
+
+TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
+    writeFile(temp / "Model" / "データ" / "モデル.txt", "deep");
+    fs::create_directory(temp / "Tolvex"); // only the last folder is missing
+    EXPECT_EQ(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
+    EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "データ" / "モデル.txt"), "deep");
+}
+
+TEST_F(Win32PlatformTest, NothingToCopyMakesNoDestination) {
+    fs::create_directories(temp / "Empty" / "Model");
+    copy(at("Empty\\Model\\*.*"), at("Tolvex\\Model\\"));
+    copy(at("Missing\\Model\\*.*"), at("Tolvex\\Model\\"));
+    EXPECT_FALSE(fs::exists(temp / "Tolvex"));
+}
+
+TEST_F(Win32PlatformTest, CopyOntoAFileNamedLikeTheDestinationFails) {
+    writeFile(temp / "Model" / "a.txt", "a");
+    writeFile(temp / "Tolvex" / "Model", "in the way");
+    EXPECT_NE(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
+    EXPECT_EQ(readFile(temp / "Tolvex" / "Model"), "in the way");
+}
+
+TEST_F(Win32PlatformTest, CurrentDirectoryAndExecutableFolder) {
+    EXPECT_EQ(platform.currentDirectory(), windowsPath(fs::current_path()));
+    wchar_t module[MAX_PATH * 4];
+    GetModuleFileNameW(nullptr, module, MAX_PATH * 4);
+    EXPECT_EQ(platform.executableFolder(), windowsPath(fs::path(module).parent_path()));
+    EXPECT_NE(platform.executableFolder().back(), u'\\');
+}
+
+TEST_F(Win32PlatformTest, TheFormIsHiddenOwnsNothingAndGoesAtTheEnd) {
+    // Under Wine a window needs an X display (the Windows builds' tests run under xvfb-run).
+    if (runningUnderWine() && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
+        GTEST_SKIP() << "no display for Wine to make windows on";
+    const HWND form = reinterpret_cast<HWND>(platform.ownerWindow());
+    ASSERT_TRUE(IsWindow(form));
+    EXPECT_FALSE(IsWindowVisible(form));
+    EXPECT_EQ(GetWindow(form, GW_OWNER), nullptr) << "a top-level window";
+    EXPECT_EQ(platform.ownerWindow(), reinterpret_cast<WindowHandle>(form)) << "one form";
+
+    PostMessageW(form, WM_NULL, 0, 0);
+    platform.processMessages();
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) << "queue left pending";
+
+    platform.endProgram();
+    EXPECT_FALSE(IsWindow(form));
+}
+
+} // namespace
+} // namespace pellatrix::testing
