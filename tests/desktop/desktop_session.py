@@ -93,19 +93,23 @@ class ProgramRun:
     """The program started from a medium folder with its own data folder (C:) and home.
 
     When the tests run as root, the program runs as "nobody", so that file permissions apply
-    to it as they do to a person at a desktop."""
+    to it as they do to a person at a desktop. It then runs from a copy in its own home, since
+    the build folder may be out of that user's reach."""
 
     def __init__(self, program, display, medium, data_home, environment=None):
         self.unprivileged = os.geteuid() == 0
         home = tempfile.mkdtemp(prefix="pellatrix-home-")
         self.home = pathlib.Path(home)
+        suppressions = LEAK_SUPPRESSIONS
         command = [program]
         if self.unprivileged:
+            program = shutil.copy(program, self.home / "pellatrix")
+            suppressions = shutil.copy(LEAK_SUPPRESSIONS, self.home / LEAK_SUPPRESSIONS.name)
             nobody = pwd.getpwnam("nobody")
             for folder in (home, data_home):
                 os.chown(folder, nobody.pw_uid, nobody.pw_gid)
             command = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}",
-                       "--clear-groups", program]
+                       "--clear-groups", str(program)]
         env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": home,
@@ -120,7 +124,7 @@ class ProgramRun:
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
-        env["LSAN_OPTIONS"] = f"suppressions={LEAK_SUPPRESSIONS}:print_suppressions=0"
+        env["LSAN_OPTIONS"] = f"suppressions={suppressions}:print_suppressions=0"
         if display is not None:
             env["DISPLAY"] = display
         env.update(environment or {})
