@@ -33,21 +33,21 @@ class Session:
                 os.setuid(user)
             os.execve(program, [program], env)
         self.screen = b""
+        self.matched = 0  # where the next expect starts looking
 
     def expect(self, text, timeout=20):
+        """Waits until text appears after what the previous expect matched."""
         deadline = time.monotonic() + timeout
-        while text not in self.screen:
+        while self.screen.find(text, self.matched) < 0:
             remaining = deadline - time.monotonic()
-            if remaining <= 0:
+            ready = remaining > 0 and select.select([self.fd], [], [], remaining)[0]
+            if not ready:
                 raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
-            ready, _, _ = select.select([self.fd], [], [], remaining)
-            if ready:
-                try:
-                    self.screen += os.read(self.fd, 65536)
-                except OSError:
-                    break
-        if text not in self.screen:
-            raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
+            try:
+                self.screen += os.read(self.fd, 65536)
+            except OSError:  # the program ended
+                raise AssertionError(f"{text!r} not shown; screen was:\n{self.screen.decode(errors='replace')}")
+        self.matched = self.screen.find(text, self.matched) + len(text)
 
     def type(self, text):
         os.write(self.fd, text)
@@ -72,6 +72,19 @@ class Session:
         os.kill(self.pid, signal.SIGKILL)
         os.waitpid(self.pid, 0)
         os.close(self.fd)
+
+    def answer_yes_until_copy_error(self):
+        """Yes to the question, then waits for the copy's Retry / Skip / Cancel question."""
+        self.expect(QUESTION)
+        self.type(b"\r")
+        self.expect(RETRY_SKIP_CANCEL)
+
+    def choose_and_close(self, choice):
+        """Answers Retry / Skip / Cancel, then OK to the closing message; the exit status."""
+        self.type(choice + b"\r")
+        self.expect(CLOSING)
+        self.type(b"\r")
+        return self.status()
 
     def answer_yes_and_close(self, timeout=60):
         """Yes to the question, OK to "Processing end"; returns the exit status."""

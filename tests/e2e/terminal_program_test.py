@@ -70,10 +70,7 @@ class TerminalProgramTest(unittest.TestCase):
         s.expect(QUESTION)
         s.type(b"maybe\r")
         s.expect(b"Please answer Yes or No.")
-        s.type(b"y\r")
-        s.expect(CLOSING)
-        s.type(b"\r")
-        self.assertEqual(s.status(), 0)
+        self.assertEqual(s.answer_yes_and_close(), 0)
 
     def test_ctrl_c_cancels_the_copy_and_the_walk_and_closing_message_follow(self):
         files = {f"f{i // 500}/file{i}.dat": (b"x" * 2048, True) for i in range(20000)}
@@ -98,16 +95,11 @@ class TerminalProgramTest(unittest.TestCase):
         with open(os.path.join(self.dest, "blocked"), "wb") as f:
             f.write(b"a file of the user's where the folder goes")
         s = self.start()
-        s.expect(QUESTION)
-        s.type(b"\r")
-        s.expect(RETRY_SKIP_CANCEL)
+        s.answer_yes_until_copy_error()
         self.assertIn(b"blocked", s.screen)
         s.type(b"\r")  # Retry fails again
         s.expect(RETRY_SKIP_CANCEL)
-        s.type(b"s\r")
-        s.expect(CLOSING)
-        s.type(b"\r")
-        self.assertEqual(s.status(), 2)
+        self.assertEqual(s.choose_and_close(b"s"), 2)
         with open(os.path.join(self.dest, "blocked"), "rb") as f:
             self.assertEqual(f.read(), b"a file of the user's where the folder goes")
         self.assert_copied_and_writable({"fine.txt": (b"fine", True)})
