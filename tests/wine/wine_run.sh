@@ -6,4 +6,8 @@ export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko install prompts: the programs need neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Windows programs make windows (Form1's, message boxes): give them a virtual X display.
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+    exec xvfb-run -a wine "$@"
+fi
 exec wine "$@"

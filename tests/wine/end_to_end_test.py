@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""The real Pellatrix.exe under Wine on a virtual X display, its dialogs answered with xdotool
+and its results read from the Wine prefix's drive_c.
+
+usage: end_to_end_test.py PELLATRIX_EXE   (WINEPREFIX names the test run's prefix)
+With PELLATRIX_SCREENSHOTS set to a folder, the question and "Processing end" are saved there.
+"""
+
+import os
+import pathlib
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+EXE = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
+SOURCE_ROOT = pathlib.Path(__file__).resolve().parents[2]
+SAMPLE_MEDIUM = SOURCE_ROOT / "examples" / "medium"
+TITLE = "Tolvex"
+WAIT = 60  # seconds; Wine's first start in a prefix is slow
+
+
+class Display:
+    """An Xvfb server on a free display number, stopped when the run ends."""
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            self.name = ":" + pipe.readline().strip()
+        return self
+
+    def __exit__(self, *error):
+        self.server.terminate()
+        self.server.wait()
+
+
+def xdotool(*arguments):
+    result = subprocess.run(["xdotool", *arguments], capture_output=True, text=True,
+                            env=os.environ)
+    return result.stdout.split()
+
+
+class Run:
+    """One start of the program with its current directory on a medium."""
+
+    def __init__(self, medium):
+        self.seen = set()
+        self.process = subprocess.Popen(["wine", str(EXE)], cwd=medium, env=os.environ,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def next_dialog(self):
+        """The next message box of the program that has not been answered yet."""
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline:
+            for window in xdotool("search", "--onlyvisible", "--name", f"^{TITLE}$"):
+                if window not in self.seen:
+                    self.seen.add(window)
+                    time.sleep(0.5)  # let Wine finish drawing it
+                    return window
+            if self.process.poll() is not None:
+                raise AssertionError(f"the program ended ({self.process.returncode}) "
+                                     "without showing a dialog")
+            time.sleep(0.2)
+        raise AssertionError("no dialog appeared")
+
+    def answer(self, window, key, screenshot=None):
+        if screenshot and os.environ.get("PELLATRIX_SCREENSHOTS"):
+            folder = pathlib.Path(os.environ["PELLATRIX_SCREENSHOTS"])
+            folder.mkdir(parents=True, exist_ok=True)
+            subprocess.run(["import", "-window", "root", str(folder / screenshot)], check=True)
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "--clearmodifiers", key)
+
+    def status(self):
+        try:
+            return self.process.wait(timeout=WAIT)
+        finally:
+            self.process.stderr.close()
+
+
+def tree(folder):
+    """{relative path: content} of every file under folder, None for each folder."""
+    result = {}
+    for path in sorted(pathlib.Path(folder).rglob("*")):
+        result[path.relative_to(folder).as_posix()] = None if path.is_dir() else path.read_bytes()
+    return result
+
+
+def make_read_only(path):
+    path.chmod(path.stat().st_mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
+
+
+class EndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.drive_c = pathlib.Path(os.environ["WINEPREFIX"]) / "drive_c"
+        cls.destination = cls.drive_c / "Tolvex" / "Model"
+        # Wine's virtual desktop draws the windows' title bars, which Xvfb alone (with no
+        # window manager) would leave out of the screenshots.
+        for key, name, value in [(r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+                                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")]:
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"],
+                           env=os.environ, check=True, capture_output=True)
+
+    def setUp(self):
+        self.workspace = pathlib.Path(tempfile.mkdtemp(prefix="pellatrix-wine-"))
+        self.medium = self.workspace / "medium"
+        self.clear_destination()
+
+    def tearDown(self):
+        self.clear_destination()
+        for path in self.workspace.rglob("*"):
+            if not path.is_symlink():
+                path.chmod(path.stat().st_mode | stat.S_IWUSR)
+        shutil.rmtree(self.workspace)
+
+    def clear_destination(self):
+        tolvex = self.drive_c / "Tolvex"
+        if tolvex.is_symlink() or tolvex.is_file():
+            tolvex.unlink()
+        elif tolvex.exists():
+            for path in tolvex.rglob("*"):
+                if not path.is_symlink():
+                    path.chmod(path.stat().st_mode | stat.S_IWUSR)
+            shutil.rmtree(tolvex)
+
+    def model_with(self, files):
+        """A medium whose Model folder holds files ({relative path: bytes})."""
+        for relative, content in files.items():
+            path = self.medium / "Model" / relative
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(content)
+        (self.medium / "Model").mkdir(parents=True, exist_ok=True)
+
+    def run_answering_yes(self, screenshots=False):
+        run = Run(self.medium)
+        run.answer(run.next_dialog(), "Return", "question.png" if screenshots else None)
+        run.answer(run.next_dialog(), "Return", "processing-end.png" if screenshots else None)
+        return run.status()
+
+    def assert_all_writable(self, folder):
+        for path in pathlib.Path(folder).rglob("*"):
+            if path.is_file():
+                self.assertTrue(path.stat().st_mode & stat.S_IWUSR, f"{path} is read-only")
+
+    def test_yes_copies_the_sample_medium_and_leaves_every_file_writable(self):
+        shutil.copytree(SAMPLE_MEDIUM, self.medium)
+        for path in (self.medium / "Model").rglob("*"):
+            if path.is_file():
+                make_read_only(path)
+        self.assertEqual(self.run_answering_yes(screenshots=True), 0)
+        self.assertEqual(tree(self.destination), tree(self.medium / "Model"))
+        self.assert_all_writable(self.destination)
+
+    def test_no_copies_nothing(self):
+        self.model_with({"a.txt": b"a"})
+        run = Run(self.medium)
+        run.answer(run.next_dialog(), "n")  # the No button's access key
+        self.assertEqual(run.status(), 1)
+        self.assertFalse((self.drive_c / "Tolvex").exists())
+
+    def test_a_model_folder_with_a_single_file_arrives_as_a_folder(self):
+        self.model_with({"only.mdl": b"one"})
+        self.assertEqual(self.run_answering_yes(), 0)
+        self.assertEqual(tree(self.destination), {"only.mdl": b"one"})
+
+    def test_a_model_folder_with_a_single_folder_keeps_it(self):
+        self.model_with({"textures/checker.pbm": b"P1"})
+        (self.drive_c / "Tolvex").mkdir()
+        self.assertEqual(self.run_answering_yes(), 0)
+        self.assertEqual(tree(self.destination),
+                         {"textures": None, "textures/checker.pbm": b"P1"})
+
+    def test_names_in_japanese_and_other_scripts(self):
+        files = {
+            "モデル/立方体.mdl": "立方体".encode(),
+            "説明書.txt": b"read me",
+            "Ελληνικά.txt": b"el",
+            "кириллица.ini": b"ru",
+            "עברית.dat": b"he",
+            "emoji 😀.txt": b"smile",
+        }
+        self.model_with(files)
+        make_read_only(self.medium / "Model" / "モデル" / "立方体.mdl")
+        self.assertEqual(self.run_answering_yes(), 0)
+        self.assertEqual({k: v for k, v in tree(self.destination).items() if v is not None}, files)
+        self.assert_all_writable(self.destination)
+
+    def test_a_failed_copy_still_walks_and_ends_with_status_2(self):
+        self.model_with({"only.mdl": b"one"})
+        (self.drive_c / "Tolvex").mkdir()
+        (self.drive_c / "Tolvex" / "Model").write_bytes(b"a file in the way")
+        self.assertEqual(self.run_answering_yes(), 2)
+        self.assertEqual((self.drive_c / "Tolvex" / "Model").read_bytes(), b"a file in the way")
+
+    def test_a_linked_destination_is_refused_with_status_3(self):
+        self.model_with({"a.txt": b"a"})
+        elsewhere = self.workspace / "elsewhere"
+        elsewhere.mkdir()
+        (self.drive_c / "Tolvex").symlink_to(elsewhere)
+        run = Run(self.medium)
+        run.answer(run.next_dialog(), "Return")
+        run.answer(run.next_dialog(), "Return")  # the error report
+        self.assertEqual(run.status(), 3)
+        self.assertEqual(list(elsewhere.iterdir()), [])
+
+
+if __name__ == "__main__":
+    if EXE is None or "WINEPREFIX" not in os.environ:
+        sys.exit(__doc__)
+    os.environ.setdefault("WINEDEBUG", "-all")
+    os.environ.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    with Display() as display:
+        os.environ["DISPLAY"] = display.name
+        unittest.main(verbosity=2)
