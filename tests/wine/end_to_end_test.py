@@ -187,6 +187,7 @@ class EndToEnd(unittest.TestCase):
             "עברית.dat": b"he",
             "emoji 😀.txt": b"smile",
         }
+        self.medium = self.workspace / "メディア ディスク"  # the current directory too
         self.model_with(files)
         make_read_only(self.medium / "Model" / "モデル" / "立方体.mdl")
         self.assertEqual(self.run_answering_yes(), 0)
