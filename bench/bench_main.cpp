@@ -1,0 +1,266 @@
+// pellatrix_bench: our copy and walk against cp -r and chmod -R u+w on generated trees, in
+// alternating paired runs; prints Markdown tables of medians and paired ratios.
+#include "our_code.h"
+#include "paired_runs.h"
+#include "tree_generator.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <ftw.h>
+#include <set>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace pellatrix::bench;
+
+namespace {
+
+struct Options {
+    std::string work = "/tmp/pellatrix-bench-" + std::to_string(getpid());
+    int rounds = 7;
+    std::set<std::string> cases; // empty: all
+    bool wants(const std::string& name) const { return cases.empty() || cases.count(name); }
+};
+
+void note(const std::string& text) {
+    std::fprintf(stderr, "-- %s\n", text.c_str());
+}
+
+std::string describe(const TreeSize& size) {
+    return std::to_string(size.files) + " files in " + std::to_string(size.folders + 1) +
+           " folders, " + std::to_string(size.readOnlyFiles) + " read-only";
+}
+
+std::string tree(const std::string& root, const TreeShape& shape, TreeSize* size = nullptr) {
+    fs::remove_all(root);
+    const TreeSize made = generateTree(root, shape);
+    note("generated " + root + ": " + describe(made));
+    if (size)
+        *size = made;
+    return root;
+}
+
+std::string kib(long value) {
+    return std::to_string((value + 512) / 1024) + " MiB";
+}
+
+void printRow(const std::string& label, const PairedResult& r) {
+    std::printf("| %s | %.3f s | %.3f s | %.2f | %s | %s |\n", label.c_str(), r.oursMedian(),
+                r.peerMedian(), r.ratioMedian(), kib(r.oursPeakKiB).c_str(),
+                kib(r.peerPeakKiB).c_str());
+    std::fflush(stdout);
+}
+
+void printHeader(const std::string& title, const std::string& peer) {
+    std::printf("\n**%s**\n\n| case | ours (median) | %s (median) | ratio (median of pairs) | "
+                "peak memory, ours | peak memory, peer |\n|---|---|---|---|---|---|\n",
+                title.c_str(), peer.c_str());
+}
+
+Contender ourWalk(const std::string& root, const TreeShape& shape) {
+    return {[=] { restoreReadOnly(root, shape); },
+            [=] {
+                return runForked([=] {
+                    walkWithOurCode(root);
+                    return true;
+                });
+            }};
+}
+
+Contender chmodWalk(const std::string& root, const TreeShape& shape) {
+    return {[=] { restoreReadOnly(root, shape); },
+            [=] {
+                return runProgram({"chmod", "-R", "u+w", root});
+            }};
+}
+
+// Counts the files under root with no write bit; -1 when it cannot be walked.
+long long readOnlyFilesUnder(const std::string& root) {
+    static long long count;
+    count = 0;
+    const int rc = nftw(
+        root.c_str(),
+        [](const char*, const struct stat* st, int type, struct FTW*) {
+            if (type == FTW_F && (st->st_mode & 0222) == 0)
+                ++count;
+            return 0;
+        },
+        64, FTW_PHYS);
+    return rc == 0 ? count : -1;
+}
+
+// The main tree: 20 folders of 99 folders, 10 files of 2 KiB in each and in the root.
+TreeShape mainShape() {
+    TreeShape shape;
+    shape.foldersPerLevel = {20, 99};
+    return shape;
+}
+
+void copyAndWalk(const Options& options) {
+    const TreeShape shape = mainShape();
+    TreeSize size;
+    const std::string model = tree(options.work + "/Model", shape, &size);
+    const std::string dest = options.work + "/dest";
+    const auto removeDest = [=] { fs::remove_all(dest); };
+    printHeader("Copy and walk: " + describe(size) + ", 2 KiB each", "peer");
+    if (options.wants("copy-walk")) {
+        const Contender ours{removeDest, [=] {
+                                 return runForked([=] {
+                                     const bool copied = copyWithOurCode(model, dest);
+                                     walkWithOurCode(dest);
+                                     return copied;
+                                 });
+                             }};
+        const Contender peer{
+            removeDest, [=] {
+                return runPrograms({{"cp", "-r", model, dest}, {"chmod", "-R", "u+w", dest}});
+            }};
+        printRow("copy then walk vs cp -r then chmod -R u+w",
+                 runPaired(ours, peer, options.rounds));
+        if (readOnlyFilesUnder(dest) != 0)
+            throw std::runtime_error("the copy and walk left read-only files");
+    }
+    if (options.wants("copy")) {
+        const Contender ours{
+            removeDest, [=] { return runForked([=] { return copyWithOurCode(model, dest); }); }};
+        const Contender cp{removeDest, [=] { return runProgram({"cp", "-r", model, dest}); }};
+        printRow("copy alone vs cp -r", runPaired(ours, cp, options.rounds));
+    }
+    if (options.wants("walk"))
+        printRow("walk alone vs chmod -R u+w",
+                 runPaired(ourWalk(model, shape), chmodWalk(model, shape), options.rounds));
+    removeDest();
+    fs::remove_all(model);
+}
+
+void scaling(const Options& options) {
+    printHeader("The walk as the tree grows (empty files, a quarter read-only)", "chmod -R u+w");
+    for (const bool deep : {false, true}) {
+        double previous = 0;
+        for (const unsigned step : {1u, 2u, 4u, 8u}) {
+            TreeShape shape;
+            shape.fileSize = 0;
+            if (deep) {
+                // Folders of 9 files: 10 folders of 10 folders of (10 x step - 1) folders.
+                shape.foldersPerLevel = {10, 10, 10 * step - 1};
+                shape.filesPerFolder = 9;
+            } else {
+                shape.foldersPerLevel = {};
+                shape.filesPerFolder = 10000 * step;
+            }
+            const TreeSize size = sizeOf(shape);
+            const std::string root = tree(options.work + "/scale", shape);
+            const PairedResult r =
+                runPaired(ourWalk(root, shape), chmodWalk(root, shape), options.rounds);
+            char label[160];
+            int length =
+                std::snprintf(label, sizeof label, "%s, %llu entries", deep ? "deep" : "flat",
+                              static_cast<unsigned long long>(size.entries()));
+            if (previous > 0)
+                std::snprintf(label + length, sizeof label - static_cast<std::size_t>(length),
+                              " (ours %.2f times the half size)", r.oursMedian() / previous);
+            printRow(label, r);
+            previous = r.oursMedian();
+            fs::remove_all(root);
+        }
+    }
+}
+
+void hundredThousand(const Options& options) {
+    TreeShape shape;
+    shape.foldersPerLevel = {};
+    shape.filesPerFolder = 100000;
+    shape.fileSize = 0;
+    const std::string root = tree(options.work + "/flat100k", shape);
+    const RunResult r = runForked([=] {
+        walkWithOurCode(root);
+        return true;
+    });
+    const long long left = readOnlyFilesUnder(root);
+    std::printf("\n100,000 files in one folder: the walk %s in %.3f s, peak memory %s, %lld "
+                "read-only files left\n",
+                r.ok ? "ran" : "FAILED", r.seconds, kib(r.peakKiB).c_str(), left);
+    fs::remove_all(root);
+    if (!r.ok || left != 0)
+        throw std::runtime_error("the walk of 100,000 files in one folder failed");
+}
+
+void largeFiles(const Options& options) {
+    TreeShape shape;
+    shape.foldersPerLevel = {};
+    shape.filesPerFolder = 3;
+    shape.fileSize = 200ull << 20;
+    shape.readOnlyShare = 0;
+    const std::string model = tree(options.work + "/Large", shape);
+    const std::string dest = options.work + "/large-dest";
+    const auto removeDest = [=] { fs::remove_all(dest); };
+    printHeader("Large files: 3 files of 200 MiB", "cp -r");
+    const Contender ours{removeDest,
+                         [=] { return runForked([=] { return copyWithOurCode(model, dest); }); }};
+    const Contender cp{removeDest, [=] { return runProgram({"cp", "-r", model, dest}); }};
+    printRow("copy vs cp -r", runPaired(ours, cp, std::max(3, options.rounds / 2)));
+    removeDest();
+    fs::remove_all(model);
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: pellatrix_bench [--rounds N] [--work DIR] [--case NAME]...\n"
+                 "       pellatrix_bench --walk-once DIR | --copy-once SOURCE DESTINATION\n"
+                 "  cases: copy-walk, copy, walk, scaling, 100k, large (all when none is named)\n"
+                 "  DIR must be on the disk under test; it is removed afterwards\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // One run in this process, for profiling (strace -c, valgrind --tool=callgrind).
+    if (argc == 3 && std::strcmp(argv[1], "--walk-once") == 0) {
+        walkWithOurCode(argv[2]);
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--copy-once") == 0)
+        return copyWithOurCode(argv[2], argv[3]) ? 0 : 1;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        if (arg == "--rounds")
+            options.rounds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--work")
+            options.work = argv[++i];
+        else if (arg == "--case")
+            options.cases.insert(argv[++i]);
+        else
+            return usage();
+    }
+    umask(022);
+    int status = 0;
+    try {
+        if (fs::exists(options.work))
+            throw std::runtime_error(options.work + " exists already");
+        fs::create_directories(options.work);
+        std::printf("%d rounds per case, ours and the peer alternating; times are wall-clock "
+                    "medians, ratio is the median of ours/peer per round.\n",
+                    options.rounds);
+        if (options.wants("copy-walk") || options.wants("copy") || options.wants("walk"))
+            copyAndWalk(options);
+        if (options.wants("scaling"))
+            scaling(options);
+        if (options.wants("100k"))
+            hundredThousand(options);
+        if (options.wants("large"))
+            largeFiles(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "pellatrix_bench: %s\n", error.what());
+        status = 1;
+    }
+    std::error_code ignored;
+    fs::remove_all(options.work, ignored);
+    return status;
+}

@@ -1,0 +1,47 @@
+// Our copy and walk on a PosixPlatform with a quiet user interface.
+#include "our_code.h"
+
+#include "platform/posix/posix_platform.h"
+#include "walker/lost_read_only_dir.h"
+
+namespace pellatrix::bench {
+namespace {
+
+// Asks nobody and shows nothing: a copy failure is skipped (and counted by the copy).
+class QuietUserInterface : public posix::UserInterface {
+  public:
+    int messageBox(const Text&, const Text&, int) override { return Reply::Yes; }
+    std::unique_ptr<posix::CopyObserver> beginCopy() override {
+        return std::make_unique<posix::SilentCopyObserver>();
+    }
+    void processMessages() override {}
+    void close() override {}
+};
+
+posix::PosixPlatform makePlatform() {
+    // C: is not used: every path goes through Z:, which is the root of the Linux tree.
+    return posix::PosixPlatform(posix::DriveMapping("/nonexistent-pellatrix-c"),
+                                std::make_unique<QuietUserInterface>());
+}
+
+} // namespace
+
+bool copyWithOurCode(const std::string& sourceFolder, const std::string& destinationFolder) {
+    posix::PosixPlatform platform = makePlatform();
+    const Text source = platform.drives().windowsPathOf(sourceFolder);
+    const Text destination = platform.drives().windowsPathOf(destinationFolder);
+    FileOpStruct op;
+    op.wFunc = ShellOperation::Copy;
+    op.pFrom = source + u"\\*.*" + Text(2, u'\0');
+    op.pTo = destination + u"\\" + Text(2, u'\0');
+    op.fFlags = ShellFlag::NoConfirmation;
+    return platform.shellFileOperation(op) == 0 && !op.fAnyOperationsAborted;
+}
+
+void walkWithOurCode(const std::string& folder) {
+    posix::PosixPlatform platform = makePlatform();
+    LostReadOnlyDir walker(platform);
+    walker.Change(platform.drives().windowsPathOf(folder));
+}
+
+} // namespace pellatrix::bench
