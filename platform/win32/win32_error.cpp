@@ -9,8 +9,9 @@
 namespace pellatrix::win32 {
 namespace {
 
-// libstdc++'s system_category on MinGW describes codes with the C library's strerror, which
-// knows nothing of Win32 codes; this category asks the system instead.
+// libstdc++'s system_category asks FormatMessageA, whose text is in the ANSI code page (code
+// page 932 on a Japanese system); the error report expects UTF-8, so this category asks for
+// the wide text and converts it.
 class Win32Category : public std::error_category {
   public:
     const char* name() const noexcept override { return "win32"; }
