@@ -4,6 +4,7 @@
 #include "paired_runs.h"
 #include "tree_generator.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +25,10 @@ struct Options {
     std::set<std::string> cases; // empty: all
     bool wants(const std::string& name) const { return cases.empty() || cases.count(name); }
 };
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 void note(const std::string& text) {
     std::fprintf(stderr, "-- %s\n", text.c_str());
@@ -219,12 +224,19 @@ int usage() {
 
 int main(int argc, char** argv) {
     // One run in this process, for profiling (strace -c, valgrind --tool=callgrind).
+    // Prints the seconds it took on stderr.
     if (argc == 3 && std::strcmp(argv[1], "--walk-once") == 0) {
+        const auto start = std::chrono::steady_clock::now();
         walkWithOurCode(argv[2]);
+        std::fprintf(stderr, "%.4f\n", secondsSince(start));
         return 0;
     }
-    if (argc == 4 && std::strcmp(argv[1], "--copy-once") == 0)
-        return copyWithOurCode(argv[2], argv[3]) ? 0 : 1;
+    if (argc == 4 && std::strcmp(argv[1], "--copy-once") == 0) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool copied = copyWithOurCode(argv[2], argv[3]);
+        std::fprintf(stderr, "%.4f\n", secondsSince(start));
+        return copied ? 0 : 1;
+    }
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -9,10 +9,12 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: pellatrix_make_tree ROOT [--levels 20,99] [--files 10] "
-                         "[--size 2048] [--read-only 0.25] [--seed 1]\n"
-                         "  ROOT must not exist; --levels gives the subfolders per folder at "
-                         "each level (empty: one flat folder)\n");
+    std::fprintf(stderr,
+                 "usage: pellatrix_make_tree ROOT [--restore] [--levels 20,99] [--files 10] "
+                 "[--size 2048] [--read-only 0.25] [--seed 1]\n"
+                 "  ROOT must not exist; --levels gives the subfolders per folder at "
+                 "each level (empty: one flat folder)\n"
+                 "  --restore makes the tree's read-only files read-only again\n");
     return 2;
 }
 
@@ -22,9 +24,17 @@ int main(int argc, char** argv) {
     using namespace pellatrix::bench;
     if (argc < 2 || argv[1][0] == '-')
         return usage();
+    bool restore = false; // make the same files read-only again instead of writing the tree
     TreeShape shape;
     shape.foldersPerLevel = {20, 99};
-    for (int i = 2; i + 1 < argc; i += 2) {
+    int first = 2;
+    if (argc > 2 && std::string(argv[2]) == "--restore") {
+        restore = true;
+        first = 3;
+    }
+    if ((argc - first) % 2 != 0)
+        return usage();
+    for (int i = first; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
         if (option == "--levels")
@@ -40,9 +50,12 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
-    if (argc % 2 != 0)
-        return usage();
     try {
+        if (restore) {
+            std::printf("%llu files made read-only again\n",
+                        static_cast<unsigned long long>(restoreReadOnly(argv[1], shape)));
+            return 0;
+        }
         const TreeSize size = generateTree(argv[1], shape);
         std::printf("%llu folders, %llu files (%llu read-only), %llu bytes\n",
                     static_cast<unsigned long long>(size.folders),

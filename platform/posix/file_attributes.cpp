@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -39,6 +40,35 @@ std::string fullPath(int dirFd, const std::string& name) {
     return "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
 }
 
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464 // Linux 6.13; the number is the same on every architecture
+#endif
+
+// The argument block of getxattrat(2).
+struct XattrArgs {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+// user.DOSATTRIB of `name` in the open folder dirFd, not following a link. getxattrat looks
+// the name up from the folder; before Linux 6.13 the folder is reached through /proc, whose
+// longer lookup costs about three times as much.
+ssize_t dosAttributeAt(int dirFd, const std::string& name, char* buffer, std::size_t size) {
+    static bool haveGetxattrat = true;
+    if (dirFd != AT_FDCWD && haveGetxattrat) {
+        XattrArgs args{reinterpret_cast<std::uintptr_t>(buffer), static_cast<std::uint32_t>(size),
+                       0};
+        const long length = syscall(SYS_getxattrat, dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW,
+                                    kDosAttributeName, &args, sizeof args);
+        if (length >= 0 || (errno != ENOSYS && errno != EPERM))
+            return length;
+        if (errno == ENOSYS)
+            haveGetxattrat = false;
+    }
+    return lgetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, buffer, size);
+}
+
 } // namespace
 
 std::uint32_t parseDosAttributes(const char* text, std::size_t length) {
@@ -54,7 +84,8 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
         return false;
     if (S_ISLNK(st.st_mode)) {
         struct stat target;
-        const bool toFolder = fstatat(dirFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+        const bool toFolder =
+            fstatat(dirFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
         attributes = FileAttribute::ReparsePoint | (toFolder ? FileAttribute::Directory : 0);
         return true;
     }
@@ -62,8 +93,7 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
     if ((st.st_mode & kWriteBits) == 0)
         attributes |= FileAttribute::ReadOnly;
     char buffer[64];
-    const ssize_t length =
-        lgetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, buffer, sizeof buffer);
+    const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer);
     if (length > 0)
         attributes |= parseDosAttributes(buffer, static_cast<std::size_t>(length));
     return true;
