@@ -18,10 +18,12 @@ class TempFolder {
         std::filesystem::create_directories(path_);
     }
     ~TempFolder() {
+        // Make everything writable first (read-only entries would stay behind), never throwing.
         std::error_code ignored;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-            if (!entry.is_symlink())
-                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+        std::filesystem::recursive_directory_iterator it(path_, ignored), end;
+        for (; it != end; it.increment(ignored))
+            if (!it->is_symlink(ignored))
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                              std::filesystem::perm_options::add, ignored);
         std::filesystem::remove_all(path_, ignored);
     }
