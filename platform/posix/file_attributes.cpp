@@ -4,6 +4,7 @@
 #include "posix_error.h"
 
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -24,14 +25,76 @@ mode_t processUmask() {
     return mask;
 }
 
-// The raw user.DOSATTRIB value of a path, or 0 when it has none.
-std::uint32_t storedDosAttributes(const std::string& path) {
-    char buffer[64];
-    const ssize_t length = lgetxattr(path.c_str(), kDosAttributeName, buffer, sizeof buffer - 1);
+// The raw user.DOSATTRIB value (every bit, not just hidden and system), or 0.
+std::uint32_t rawDosAttributes(const char* text, ssize_t length) {
     if (length <= 0)
         return 0;
-    buffer[length] = '\0';
-    return static_cast<std::uint32_t>(std::strtoul(buffer, nullptr, 16));
+    return static_cast<std::uint32_t>(
+        std::strtoul(std::string(text, static_cast<std::size_t>(length)).c_str(), nullptr, 16));
+}
+
+// The user.DOSATTRIB value last read, and the inode and change time it was read at. The walk
+// reads a file's attributes twice in a row, once listing its folder and once for the file
+// itself, and user.DOSATTRIB is the costlier half of each read: the second read takes the
+// value from here when the file's change time shows that it cannot have changed since.
+//
+// Every change of an extended attribute sets the change time to the current time. The memo is
+// made only for files whose change time lay before the first read began by more than the file
+// system's time step (up to 10 ms where times have a fraction of a second, 2 s where they are
+// whole seconds), so any later change gives a later change time. One entry: memory does not
+// grow with the tree.
+struct DosMemo {
+    bool valid = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    struct timespec changed {};
+    std::uint32_t dos = 0; // hidden and system, as read
+    std::uint32_t raw = 0; // the whole stored value
+};
+thread_local DosMemo dosMemo;
+constexpr std::int64_t kFineStep = 10'000'000;     // ns
+constexpr std::int64_t kWholeStep = 2'000'000'000; // ns; file systems with 1 or 2 second times
+
+std::int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct timespec coarseNow() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+bool memoHolds(const struct stat& st) {
+    return dosMemo.valid && dosMemo.device == st.st_dev && dosMemo.inode == st.st_ino &&
+           dosMemo.changed.tv_sec == st.st_ctim.tv_sec &&
+           dosMemo.changed.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// Remembers what a read of user.DOSATTRIB gave (length < 0: errno says why), when it is sure.
+void remember(const struct stat& st, const struct timespec& readStart, const char* text,
+              ssize_t length, int error) {
+    dosMemo.valid = false;
+    if (length < 0 && error != ENODATA && error != ENOTSUP)
+        return; // e.g. no permission to read it: read it again next time
+    const std::int64_t step = st.st_ctim.tv_nsec != 0 ? kFineStep : kWholeStep;
+    if (nanoseconds(st.st_ctim) > nanoseconds(readStart) - step)
+        return; // changed too recently: a change now might not move the change time
+    dosMemo = {true,
+               st.st_dev,
+               st.st_ino,
+               st.st_ctim,
+               length > 0 ? parseDosAttributes(text, static_cast<std::size_t>(length)) : 0,
+               rawDosAttributes(text, length)};
+}
+
+// The raw user.DOSATTRIB value of a path (st is its lstat), or 0 when it has none.
+std::uint32_t storedDosAttributes(const std::string& path, const struct stat& st) {
+    if (memoHolds(st))
+        return dosMemo.raw;
+    char buffer[64];
+    const ssize_t length = lgetxattr(path.c_str(), kDosAttributeName, buffer, sizeof buffer - 1);
+    return rawDosAttributes(buffer, length);
 }
 
 std::string fullPath(int dirFd, const std::string& name) {
@@ -79,6 +142,7 @@ std::uint32_t parseDosAttributes(const char* text, std::size_t length) {
 }
 
 bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes) {
+    const struct timespec readStart = coarseNow();
     struct stat st;
     if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
@@ -92,8 +156,13 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
     attributes = S_ISDIR(st.st_mode) ? FileAttribute::Directory : FileAttribute::Archive;
     if ((st.st_mode & kWriteBits) == 0)
         attributes |= FileAttribute::ReadOnly;
+    if (memoHolds(st)) {
+        attributes |= dosMemo.dos;
+        return true;
+    }
     char buffer[64];
     const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer);
+    remember(st, readStart, buffer, length, errno);
     if (length > 0)
         attributes |= parseDosAttributes(buffer, static_cast<std::size_t>(length));
     return true;
@@ -121,7 +190,7 @@ void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
         mode |= S_IWUSR; // writable means the owner may write, whatever the umask says
     }
 
-    const std::uint32_t stored = storedDosAttributes(nativePath);
+    const std::uint32_t stored = storedDosAttributes(nativePath, st);
     const std::uint32_t wanted = (stored & ~kDosBits) | (attributes & kDosBits);
     const bool dosChanges = (stored & kDosBits) != (attributes & kDosBits);
     const auto writeDos = [&] {
