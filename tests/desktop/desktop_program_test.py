@@ -8,6 +8,7 @@ import os
 import pathlib
 import pty
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -102,7 +103,8 @@ class ProgressWindowTest(DesktopTestCase):
     LARGE_FILES = 32
     LARGE_SIZE = 256 * 1024 * 1024
 
-    def test_cancel_stops_the_copy_and_the_walk_and_closing_message_follow(self):
+    def cancel_during_copy(self, cancel):
+        """Starts a long copy, calls cancel(run, progress window), then checks the outcome."""
         for index in range(self.LARGE_FILES):
             with open(self.model / f"part{index:02d}.bin", "wb") as part:
                 part.truncate(self.LARGE_SIZE)
@@ -110,16 +112,23 @@ class ProgressWindowTest(DesktopTestCase):
         question = self.answer_question("alt+y")
         progress = self.display.wait_for_window(PROGRESS_TITLE)
         self.display.screenshot("progress")
-        self.display.press(progress, "alt+c")
+        cancel(run, progress)
         self.display.wait_until_gone(progress)
         status, errors = self.close_processing_end(run, question)
         self.assertEqual(status, EXIT_COPY_FAILED, errors)
         names = self.copied_names()
         self.assertLess(len(names), self.LARGE_FILES, "the copy went on to the end")
         for name in names:
-            # Whole files only: the one being written when Cancel came is not left behind.
+            # Whole files only: the one being written when the cancel came is not left behind.
             self.assertRegex(name, r"^part\d\d\.bin$")
             self.assertEqual((self.destination / name).stat().st_size, self.LARGE_SIZE)
+
+    def test_cancel_stops_the_copy_and_the_walk_and_closing_message_follow(self):
+        self.cancel_during_copy(lambda run, progress: self.display.press(progress, "alt+c"))
+
+    def test_interrupt_cancels_as_cancel_does(self):
+        # Ctrl-C on the terminal the program was started from.
+        self.cancel_during_copy(lambda run, progress: run.process.send_signal(signal.SIGINT))
 
 
 class CopyErrorTest(DesktopTestCase):
@@ -149,6 +158,14 @@ class CopyErrorTest(DesktopTestCase):
         status, errors = self.close_processing_end(run, question)
         self.assertEqual(status, EXIT_COPY_FAILED, errors)
         self.assertEqual(self.copied_names(), ["model.ini"])
+
+    def test_interrupt_answers_cancel(self):
+        run, question, dialog, _ = self.start_with_unreadable_file()
+        run.process.send_signal(signal.SIGINT)
+        self.display.wait_until_gone(dialog)
+        status, errors = self.close_processing_end(run, question)
+        self.assertEqual(status, EXIT_COPY_FAILED, errors)
+        self.assertNotIn("mesh.dat", self.copied_names())
 
 
 class ErrorReportTest(DesktopTestCase):

@@ -10,8 +10,8 @@ enum Response { kRetry = 1, kSkip = 2, kCancel = 3 };
 
 } // namespace
 
-ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path,
-                                  const std::error_code& error) {
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error,
+                                  GtkDialog*& openDialog) {
     OwnedWindow dialog(gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                               GTK_BUTTONS_NONE, "Cannot copy \"%s\"",
                                               displayText(path).c_str()));
@@ -30,7 +30,9 @@ ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path,
     gtk_dialog_set_default_response(buttons, kRetry);
     gtk_widget_grab_focus(retry);
 
+    openDialog = buttons;
     const int response = gtk_dialog_run(buttons);
+    openDialog = nullptr;
     dialog.reset();
     pumpPendingEvents();
 

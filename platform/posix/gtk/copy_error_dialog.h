@@ -11,7 +11,9 @@ namespace pellatrix::posix::gtk {
 
 inline constexpr const char* kCopyErrorTitle = "Cannot Copy File";
 
-// Modal over owner. Closing the dialog (Escape, the close button) cancels the copy.
-ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error);
+// Modal over owner. Closing the dialog (Escape, the close button) cancels the copy. While it
+// waits, openDialog points at the dialog, so that an interrupt can answer Cancel.
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error,
+                                  GtkDialog*& openDialog);
 
 } // namespace pellatrix::posix::gtk

@@ -3,6 +3,9 @@
 
 #include "copy_error_dialog.h"
 
+#include <glib-unix.h>
+
+#include <csignal>
 #include <cstdio>
 
 namespace pellatrix::posix::gtk {
@@ -54,11 +57,17 @@ GtkCopyProgress::GtkCopyProgress(GtkWindow* owner) : throttle_(kRedrawInterval) 
     g_signal_connect(cancel_, "clicked", G_CALLBACK(onCancelClicked), this);
     gtk_box_pack_end(GTK_BOX(bottom), cancel_, FALSE, FALSE, 0);
 
+    interruptSource_ = g_unix_signal_add(SIGINT, onInterrupt, this);
+
     gtk_label_set_text(fileName_, "Preparing to copy");
     gtk_widget_show_all(GTK_WIDGET(window));
     // Cancel holds the focus, so that Enter or Space cancels as the button says.
     gtk_widget_grab_focus(cancel_);
     pumpPendingEvents();
+}
+
+GtkCopyProgress::~GtkCopyProgress() {
+    stopCatchingInterrupts();
 }
 
 void GtkCopyProgress::progress(const CopyProgress& progress) {
@@ -73,13 +82,15 @@ bool GtkCopyProgress::cancelRequested() {
 }
 
 ErrorDecision GtkCopyProgress::copyFailed(const Text& path, const std::error_code& error) {
-    const ErrorDecision decision = askAfterCopyFailure(window_.window(), path, error);
+    const ErrorDecision decision =
+        askAfterCopyFailure(window_.window(), path, error, openQuestion_);
     if (decision == ErrorDecision::Cancel)
         requestCancel();
     return decision;
 }
 
 void GtkCopyProgress::finished(const CopyProgress& progress) {
+    stopCatchingInterrupts();
     if (window_)
         show(progress);
     window_.reset();
@@ -108,6 +119,13 @@ void GtkCopyProgress::requestCancel() {
     }
 }
 
+void GtkCopyProgress::stopCatchingInterrupts() {
+    // Past the copy, Ctrl-C ends the program again.
+    if (interruptSource_ != 0)
+        g_source_remove(interruptSource_);
+    interruptSource_ = 0;
+}
+
 void GtkCopyProgress::onCancelClicked(GtkButton*, gpointer self) {
     static_cast<GtkCopyProgress*>(self)->requestCancel();
 }
@@ -123,6 +141,15 @@ gboolean GtkCopyProgress::onKeyPress(GtkWidget*, GdkEventKey* event, gpointer se
         return FALSE;
     static_cast<GtkCopyProgress*>(self)->requestCancel();
     return TRUE;
+}
+
+gboolean GtkCopyProgress::onInterrupt(gpointer self) {
+    auto* progress = static_cast<GtkCopyProgress*>(self);
+    // An interrupt while a file's error is on screen answers it with Cancel.
+    if (progress->openQuestion_)
+        gtk_dialog_response(progress->openQuestion_, GTK_RESPONSE_CANCEL);
+    progress->requestCancel();
+    return G_SOURCE_CONTINUE;
 }
 
 } // namespace pellatrix::posix::gtk

@@ -1,5 +1,6 @@
 // The copy's progress window: the file being copied, a bar of bytes done, the count of files
-// done, and Cancel. It also asks what to do about a file that cannot be copied.
+// done, and Cancel. Ctrl-C on the terminal that started the program cancels too, as it does
+// without a display. It also asks what to do about a file that cannot be copied.
 #pragma once
 
 #include "gtk_support.h"
@@ -14,7 +15,9 @@ class GtkCopyProgress : public CopyObserver {
   public:
     // The window is shown at once, owned by owner (the hidden main window).
     explicit GtkCopyProgress(GtkWindow* owner);
-    ~GtkCopyProgress() override = default;
+    ~GtkCopyProgress() override;
+    GtkCopyProgress(const GtkCopyProgress&) = delete;
+    GtkCopyProgress& operator=(const GtkCopyProgress&) = delete;
 
     void progress(const CopyProgress& progress) override;
     bool cancelRequested() override;
@@ -24,9 +27,11 @@ class GtkCopyProgress : public CopyObserver {
   private:
     void show(const CopyProgress& progress);
     void requestCancel();
+    void stopCatchingInterrupts();
     static void onCancelClicked(GtkButton*, gpointer self);
     static gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
+    static gboolean onInterrupt(gpointer self);
 
     OwnedWindow window_;
     GtkLabel* fileName_ = nullptr;
@@ -36,6 +41,8 @@ class GtkCopyProgress : public CopyObserver {
     GtkWidget* cancel_ = nullptr;
     ProgressThrottle throttle_;
     bool cancelRequested_ = false;
+    guint interruptSource_ = 0;         // the SIGINT watch while the copy runs
+    GtkDialog* openQuestion_ = nullptr; // the error dialog while it waits for an answer
 };
 
 } // namespace pellatrix::posix::gtk
