@@ -17,6 +17,8 @@ inline constexpr char kDosAttributeName[] = "user.DOSATTRIB";
 
 // The attributes of the entry `name` in the open folder dirFd (AT_FDCWD with a full path
 // works too), never following a link. Returns false, with errno set, when it does not exist.
+// Reading the same file again while its change time stays the same reuses the user.DOSATTRIB
+// value of the first read instead of reading it again.
 bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes);
 
 // Sets the attributes of the file or folder at nativePath: clearing read-only adds the user's
