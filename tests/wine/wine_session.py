@@ -3,7 +3,9 @@ boxes with xdotool, and reading files as Windows shows them."""
 import os
 import shutil
 import stat
+import re
 import subprocess
+import tempfile
 import time
 
 TITLE = "Tolvex"
@@ -53,22 +55,22 @@ def xdotool(*arguments):
     return result.stdout.split()
 
 
-def window_text(window):
-    """The text a message box shows, read from Wine's accessible clipboard copy (Ctrl+C)."""
-    subprocess.run(["xdotool", "windowfocus", "--sync", window], capture_output=True)
-    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+c"], capture_output=True)
-    time.sleep(0.3)
-    result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True)
-    return result.stdout.decode(errors="replace")
-
-
 class WineRun:
     """One start of the program under Wine with its current directory on a medium."""
 
     def __init__(self, exe, medium):
         self.seen = set()
-        self.process = subprocess.Popen(["wine", str(exe)], cwd=medium, env=wine_environment(),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's message box trace tells the text of every message box the program shows.
+        self.trace = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(["wine", str(exe)], cwd=medium,
+                                        env=dict(wine_environment(), WINEDEBUG="-all,+msgbox"),
+                                        stdout=subprocess.DEVNULL, stderr=self.trace)
+
+    def messages(self):
+        """The texts of the message boxes shown so far, in order."""
+        self.trace.seek(0)
+        found = re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', self.trace.read().decode(errors="replace"))
+        return [text.encode().decode("unicode_escape") for text in found]
 
     def next_dialog(self):
         """The next message box of the program that has not been answered yet."""
