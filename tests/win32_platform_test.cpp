@@ -86,15 +86,6 @@ TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
     removeLongChain(file, at(""));
 }
 
-TEST_F(Win32PlatformTest, ShortPathsPassUnchangedAndLongOnesGetThePrefix) {
-    EXPECT_EQ(win32::systemPath(u"C:\\Tolvex\\Model\\*.*"), L"C:\\Tolvex\\Model\\*.*");
-    const std::wstring longPath = win32::systemPath(longFolderUnder(u"C:\\x") + u"\\*.*");
-    EXPECT_EQ(longPath.substr(0, 7), L"\\\\?\\C:\\");
-    EXPECT_EQ(longPath.substr(longPath.size() - 4), L"\\*.*");
-    const std::wstring unc = win32::systemPath(longFolderUnder(u"\\\\server\\share"));
-    EXPECT_EQ(unc.substr(0, 22), L"\\\\?\\UNC\\server\\share\\f");
-}
-
 TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
     try {
         platform.readAttributes(at("missing.txt"));
@@ -116,23 +107,6 @@ TEST_F(Win32PlatformTest, ListingInsideAFileIsNothingToList) {
     FindData data;
     EXPECT_EQ(platform.openListing(at("file.txt") + u"\\*.*", data), kInvalidListing);
     EXPECT_EQ(platform.openListing(at("missing") + u"\\*.*", data), kInvalidListing);
-}
-
-TEST_F(Win32PlatformTest, SettingNoAttributesMakesAPlainWritableFile) {
-    writeFile(temp / "ro.txt", "x");
-    platform.setAttributes(at("ro.txt"),
-                           FileAttribute::ReadOnly | FileAttribute::Hidden | FileAttribute::System);
-    platform.setAttributes(at("ro.txt"), 0);
-    constexpr std::uint32_t kGone =
-        FileAttribute::ReadOnly | FileAttribute::Hidden | FileAttribute::System;
-    EXPECT_EQ(platform.readAttributes(at("ro.txt")) & kGone, 0u);
-    EXPECT_FALSE(isReadOnly(temp / "ro.txt"));
-}
-
-TEST_F(Win32PlatformTest, CopyMakesEveryMissingFolderOfTheDestination) {
-    writeFile(temp / "Model" / "a.txt", "a");
-    EXPECT_EQ(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
-    EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "a.txt"), "a");
 }
 
 TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
