@@ -107,7 +107,7 @@ CopyOutcome CopyEngine::run() {
         }
     }
     UniqueFd destination;
-    if (anything && makeDestination(destination)) {
+    if (anything && !stopped() && makeDestination(destination)) {
         DirStream entries(source.get());
         while (!stopped()) {
             const dirent* entry = entries.next();
@@ -138,8 +138,15 @@ void CopyEngine::count(int folderFd, const char* name) {
     DirStream entries(folder.get());
     if (!entries)
         return;
-    while (const dirent* entry = entries.next())
+    // Counting a large tree takes a while: let the progress display show the totals growing
+    // (and its Cancel answer) meanwhile.
+    observer_.progress(progress_);
+    while (!stopped()) {
+        const dirent* entry = entries.next();
+        if (!entry)
+            break;
         count(folder.get(), entry->d_name);
+    }
 }
 
 bool CopyEngine::makeDestination(UniqueFd& destination) {
