@@ -9,9 +9,11 @@
 #include <cstring>
 #include <filesystem>
 #include <ftw.h>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -53,15 +55,16 @@ std::string kib(long value) {
 }
 
 void printRow(const std::string& label, const PairedResult& r) {
-    std::printf("| %s | %.3f s | %.3f s | %.2f | %s | %s |\n", label.c_str(), r.oursMedian(),
-                r.peerMedian(), r.ratioMedian(), kib(r.oursPeakKiB).c_str(),
+    std::printf("| %s | %.3f s | %.3f s | %.2f | %.2f | %s | %s |\n", label.c_str(), r.oursMedian(),
+                r.peerMedian(), r.ratioMedian(), r.cpuRatioMedian(), kib(r.oursPeakKiB).c_str(),
                 kib(r.peerPeakKiB).c_str());
     std::fflush(stdout);
 }
 
 void printHeader(const std::string& title, const std::string& peer) {
     std::printf("\n**%s**\n\n| case | ours (median) | %s (median) | ratio (median of pairs) | "
-                "peak memory, ours | peak memory, peer |\n|---|---|---|---|---|---|\n",
+                "CPU-time ratio | peak memory, ours | peak memory, peer |\n"
+                "|---|---|---|---|---|---|---|\n",
                 title.c_str(), peer.c_str());
 }
 
@@ -104,40 +107,67 @@ TreeShape mainShape() {
     return shape;
 }
 
+// Destinations for copies: a fresh folder for every run, all removed at the end. Removing the
+// last copy before the next would time something else: ext4 without a journal passes over
+// inodes freed in the last 5 to 10 seconds when it allocates, which can cost more than the copy.
+class Destinations {
+  public:
+    explicit Destinations(std::string base) : base_(std::move(base)) {}
+    ~Destinations() {
+        for (int i = 1; i <= count_; ++i)
+            fs::remove_all(base_ + std::to_string(i));
+    }
+    void next() { ++count_; }
+    std::string current() const { return base_ + std::to_string(count_); }
+
+  private:
+    std::string base_;
+    int count_ = 0;
+};
+
+// Waits until the inodes freed by removing trees no longer slow down making new files.
+void settle() {
+    std::this_thread::sleep_for(std::chrono::seconds(11));
+}
+
 void copyAndWalk(const Options& options) {
     const TreeShape shape = mainShape();
     TreeSize size;
     const std::string model = tree(options.work + "/Model", shape, &size);
-    const std::string dest = options.work + "/dest";
-    const auto removeDest = [=] { fs::remove_all(dest); };
     printHeader("Copy and walk: " + describe(size) + ", 2 KiB each", "peer");
     if (options.wants("copy-walk")) {
-        const Contender ours{removeDest, [=] {
+        const auto dests = std::make_shared<Destinations>(options.work + "/copy-walk-");
+        const auto next = [=] { dests->next(); };
+        const Contender ours{next, [=] {
                                  return runForked([=] {
-                                     const bool copied = copyWithOurCode(model, dest);
-                                     walkWithOurCode(dest);
+                                     const bool copied = copyWithOurCode(model, dests->current());
+                                     walkWithOurCode(dests->current());
                                      return copied;
                                  });
                              }};
-        const Contender peer{
-            removeDest, [=] {
-                return runPrograms({{"cp", "-r", model, dest}, {"chmod", "-R", "u+w", dest}});
-            }};
-        printRow("copy then walk vs cp -r then chmod -R u+w",
-                 runPaired(ours, peer, options.rounds));
-        if (readOnlyFilesUnder(dest) != 0)
+        const Contender peer{next, [=] {
+                                 return runPrograms({{"cp", "-r", model, dests->current()},
+                                                     {"chmod", "-R", "u+w", dests->current()}});
+                             }};
+        settle();
+        const PairedResult result = runPaired(ours, peer, options.rounds);
+        if (readOnlyFilesUnder(dests->current()) != 0)
             throw std::runtime_error("the copy and walk left read-only files");
+        printRow("copy then walk vs cp -r then chmod -R u+w", result);
     }
     if (options.wants("copy")) {
+        const auto dests = std::make_shared<Destinations>(options.work + "/copy-");
+        const auto next = [=] { dests->next(); };
         const Contender ours{
-            removeDest, [=] { return runForked([=] { return copyWithOurCode(model, dest); }); }};
-        const Contender cp{removeDest, [=] { return runProgram({"cp", "-r", model, dest}); }};
+            next,
+            [=] { return runForked([=] { return copyWithOurCode(model, dests->current()); }); }};
+        const Contender cp{next, [=] { return runProgram({"cp", "-r", model, dests->current()}); }};
+        settle();
         printRow("copy alone vs cp -r", runPaired(ours, cp, options.rounds));
     }
     if (options.wants("walk"))
         printRow("walk alone vs chmod -R u+w",
                  runPaired(ourWalk(model, shape), chmodWalk(model, shape), options.rounds));
-    removeDest();
     fs::remove_all(model);
 }
 

@@ -9,7 +9,7 @@ shift 2
 here=$(dirname "$0")
 make_tree=${MAKE_TREE:-$(dirname "$2")/pellatrix_make_tree}
 [ -x "$make_tree" ] || make_tree=$here/../build/bench-dev/bench/pellatrix_make_tree
-work=$(mktemp -d /tmp/pellatrix-compare.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/pellatrix-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$make_tree" "$work/Model" ${TREE_OPTIONS:-} >/dev/null
 run_one() { # binary -> seconds

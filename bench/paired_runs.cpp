@@ -36,6 +36,9 @@ double PairedResult::peerMedian() const {
 double PairedResult::ratioMedian() const {
     return median(ratios);
 }
+double PairedResult::cpuRatioMedian() const {
+    return median(cpuRatios);
+}
 
 PairedResult runPaired(const Contender& ours, const Contender& peer, int rounds) {
     timedRun(ours, "our");
@@ -53,6 +56,7 @@ PairedResult runPaired(const Contender& ours, const Contender& peer, int rounds)
         result.ours.push_back(mine.seconds);
         result.peer.push_back(theirs.seconds);
         result.ratios.push_back(mine.seconds / theirs.seconds);
+        result.cpuRatios.push_back(mine.cpuSeconds / theirs.cpuSeconds);
         result.oursPeakKiB = std::max(result.oursPeakKiB, mine.peakKiB);
         result.peerPeakKiB = std::max(result.peerPeakKiB, theirs.peakKiB);
     }

@@ -10,14 +10,16 @@
 namespace pellatrix::bench {
 
 struct PairedResult {
-    std::vector<double> ours;   // seconds, one per round
-    std::vector<double> peer;   // seconds, one per round
-    std::vector<double> ratios; // ours / peer, one per round
-    long oursPeakKiB = 0;       // the largest over the rounds
+    std::vector<double> ours;      // seconds, one per round
+    std::vector<double> peer;      // seconds, one per round
+    std::vector<double> ratios;    // ours / peer, one per round
+    std::vector<double> cpuRatios; // the same for user + system time
+    long oursPeakKiB = 0;          // the largest over the rounds
     long peerPeakKiB = 0;
     double oursMedian() const;
     double peerMedian() const;
     double ratioMedian() const;
+    double cpuRatioMedian() const;
 };
 
 struct Contender {

@@ -6,7 +6,8 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/bench}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+[ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target pellatrix_bench >/dev/null
 echo "$(nproc) cores, $(uname -sr), $(findmnt -no FSTYPE -T "${TMPDIR:-/tmp}") under ${TMPDIR:-/tmp}; $(cp --version | head -1)"
 exec "$build/bench/pellatrix_bench" --work "${TMPDIR:-/tmp}/pellatrix-bench-$$" "$@"

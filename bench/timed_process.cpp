@@ -29,6 +29,8 @@ bool reap(pid_t pid, RunResult& result) {
         if (errno != EINTR)
             return false;
     result.peakKiB = std::max(result.peakKiB, usage.ru_maxrss);
+    for (const timeval& t : {usage.ru_utime, usage.ru_stime})
+        result.cpuSeconds += static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -10,7 +10,8 @@ namespace pellatrix::bench {
 
 struct RunResult {
     double seconds = 0;
-    long peakKiB = 0; // the process's ru_maxrss
+    double cpuSeconds = 0; // user and system time of the process(es)
+    long peakKiB = 0;      // the process's ru_maxrss
     bool ok = false;
 };
 

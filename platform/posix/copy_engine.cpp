@@ -21,7 +21,24 @@ constexpr std::size_t kChunk = 8 << 20;      // bytes per copy_file_range call
 constexpr std::size_t kBufferSize = 1 << 20; // the read/write fallback's buffer
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::error_code errnoCode(int error) { return {error, std::generic_category()}; }
+std::error_code errnoCode(int error) {
+    return {error, std::generic_category()};
+}
+
+// Links the unnamed file tmpFd into dstFolder as name. linkat with AT_EMPTY_PATH names the
+// file straight from its descriptor; kernels before 6.10 allow that only to privileged
+// processes, and then the file is reached through /proc, whose lookup costs more.
+int linkUnnamed(int tmpFd, int dstFolder, const char* name) {
+    static bool emptyPathWorks = true;
+    if (emptyPathWorks) {
+        const int result = linkat(tmpFd, "", dstFolder, name, AT_EMPTY_PATH);
+        if (result == 0 || (errno != ENOENT && errno != EPERM))
+            return result;
+        emptyPathWorks = false; // errno ENOENT: not allowed here
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(tmpFd);
+    return linkat(AT_FDCWD, self.c_str(), dstFolder, name, AT_SYMLINK_FOLLOW);
+}
 
 // The result of one attempt: empty when it succeeded.
 using Failure = std::error_code;
@@ -173,7 +190,7 @@ bool CopyEngine::makeDestination(UniqueFd& destination) {
 void CopyEngine::copyEntry(int srcFolder, int dstFolder, const char* name, const Text& display) {
     progress_.currentFile = display;
     observer_.progress(progress_);
-    struct stat st{};
+    struct stat st {};
     withRetry(display, [&]() -> Failure {
         if (fstatat(srcFolder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return errnoCode(errno);
@@ -190,7 +207,8 @@ void CopyEngine::copyEntry(int srcFolder, int dstFolder, const char* name, const
         ++progress_.filesDone;
 }
 
-Failure CopyEngine::copyFolder(int srcFolder, int dstFolder, const char* name, const Text& display) {
+Failure CopyEngine::copyFolder(int srcFolder, int dstFolder, const char* name,
+                               const Text& display) {
     bool existed = false;
     if (mkdirat(dstFolder, name, 0777) != 0) {
         if (errno != EEXIST)
@@ -217,7 +235,8 @@ Failure CopyEngine::copyFolder(int srcFolder, int dstFolder, const char* name, c
     char dos[64];
     const ssize_t dosLength = fgetxattr(source.get(), kDosAttributeName, dos, sizeof dos);
     if (dosLength > 0)
-        fsetxattr(destination.get(), kDosAttributeName, dos, static_cast<std::size_t>(dosLength), 0);
+        fsetxattr(destination.get(), kDosAttributeName, dos, static_cast<std::size_t>(dosLength),
+                  0);
     if (existed)
         removeStaleTemporaries(destination.get());
 
@@ -261,8 +280,9 @@ Failure CopyEngine::copyFile(int srcFolder, int dstFolder, const char* name,
     if (!failure) {
         char dos[64];
         const ssize_t dosLength = fgetxattr(source.get(), kDosAttributeName, dos, sizeof dos);
-        if (dosLength > 0 && fsetxattr(tmp.get(), kDosAttributeName, dos,
-                                       static_cast<std::size_t>(dosLength), 0) != 0 &&
+        if (dosLength > 0 &&
+            fsetxattr(tmp.get(), kDosAttributeName, dos, static_cast<std::size_t>(dosLength), 0) !=
+                0 &&
             errno != ENOTSUP)
             failure = errnoCode(errno);
     }
@@ -297,7 +317,8 @@ Failure CopyEngine::copyData(int from, int to, std::uint64_t size) {
                 buffer_.resize(kBufferSize);
             n = read(from, buffer_.data(), buffer_.size());
             for (ssize_t written = 0; n > 0 && written < n;) {
-                const ssize_t w = write(to, buffer_.data() + written, static_cast<std::size_t>(n - written));
+                const ssize_t w =
+                    write(to, buffer_.data() + written, static_cast<std::size_t>(n - written));
                 if (w < 0)
                     return errnoCode(errno);
                 written += w;
@@ -324,13 +345,12 @@ Failure CopyEngine::placeFile(int tmpFd, const std::string& tmpName, int dstFold
     if (tmpName.empty()) {
         // Give the unnamed file its real name; when one exists, a temporary one first, so
         // that the rename replaces the old file (or link) in one step.
-        const std::string self = "/proc/self/fd/" + std::to_string(tmpFd);
-        if (linkat(AT_FDCWD, self.c_str(), dstFolder, name, AT_SYMLINK_FOLLOW) == 0)
+        if (linkUnnamed(tmpFd, dstFolder, name) == 0)
             return {};
         if (errno != EEXIST)
             return errnoCode(errno);
         const std::string temporary = temporaryName();
-        if (linkat(AT_FDCWD, self.c_str(), dstFolder, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        if (linkUnnamed(tmpFd, dstFolder, temporary.c_str()) != 0)
             return errnoCode(errno);
         return placeFile(tmpFd, temporary, dstFolder, name);
     }
