@@ -11,28 +11,11 @@ import time
 import unittest
 
 from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, TEMPORARY_PREFIX, Session,
-                               Workspace, files_under, make_medium, remove_tree)
+                               Workspace, files_under, make_medium, remove_tree, snapshot)
 
 PROGRAM = None
 NOBODY = 65534
 IS_ROOT = os.geteuid() == 0
-
-
-def snapshot(folder):
-    """Contents, modes and link targets of everything below folder."""
-    state = {}
-    for parent, dirs, names in os.walk(os.fsencode(folder)):
-        for name in dirs + names:
-            path = os.path.join(parent, name)
-            st = os.lstat(path)
-            if stat.S_ISLNK(st.st_mode):
-                state[path] = ("link", os.readlink(path))
-            elif stat.S_ISDIR(st.st_mode):
-                state[path] = ("dir", st.st_mode)
-            else:
-                with open(path, "rb") as f:
-                    state[path] = ("file", st.st_mode, f.read())
-    return state
 
 
 class Conditions(unittest.TestCase):

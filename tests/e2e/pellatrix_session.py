@@ -4,6 +4,7 @@ import pty
 import select
 import shutil
 import signal
+import stat
 import tempfile
 import time
 
@@ -95,10 +96,11 @@ class Session:
         return self.status()
 
 
-def make_medium(root, files):
-    """files: relative path -> (content, read_only)."""
+def write_files(folder, files):
+    """files: relative path (str or bytes) -> (content, read_only), written below folder."""
+    os.makedirs(folder, exist_ok=True)
     for relative, (content, read_only) in files.items():
-        path = os.path.join(root, "Model", relative)
+        path = os.path.join(os.fsencode(folder), os.fsencode(relative))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(content)
@@ -107,15 +109,25 @@ def make_medium(root, files):
 
 
 def make_medium(root, files):
-    """files: relative path (str or bytes) -> (content, read_only)."""
-    for relative, (content, read_only) in files.items():
-        model = os.path.join(os.fsencode(root), b"Model")
-        path = os.path.join(model, os.fsencode(relative))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-        if read_only:
-            os.chmod(path, 0o444)
+    """A medium at root whose Model folder holds files (see write_files)."""
+    write_files(os.path.join(root, "Model"), files)
+
+
+def snapshot(folder):
+    """Contents, modes and link targets of everything below folder."""
+    state = {}
+    for parent, dirs, names in os.walk(os.fsencode(folder)):
+        for name in dirs + names:
+            path = os.path.join(parent, name)
+            st = os.lstat(path)
+            if stat.S_ISLNK(st.st_mode):
+                state[path] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                state[path] = ("dir", st.st_mode)
+            else:
+                with open(path, "rb") as f:
+                    state[path] = ("file", st.st_mode, f.read())
+    return state
 
 
 def files_under(folder):
@@ -129,7 +141,11 @@ def files_under(folder):
 
 
 def remove_tree(root):
-    """Removes a test's folder, read-only and unreadable entries too."""
+    """Removes a test's folder, read-only and unreadable entries too; a link or a file in its
+    place is removed, never followed."""
+    if os.path.islink(root) or os.path.isfile(root):
+        os.unlink(root)
+        return
     for folder, dirs, names in os.walk(root):
         for name in dirs + names + [""]:
             path = os.path.join(folder, name)

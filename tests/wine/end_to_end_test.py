@@ -13,76 +13,28 @@ import stat
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
+
+from wine_session import Display, WineRun
 
 EXE = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 SOURCE_ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE_MEDIUM = SOURCE_ROOT / "examples" / "medium"
-TITLE = "Tolvex"
-WAIT = 60  # seconds; Wine's first start in a prefix is slow
 
 
-class Display:
-    """An Xvfb server on a free display number, stopped when the run ends."""
-
-    def __enter__(self):
-        read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=[write_end], stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            self.name = ":" + pipe.readline().strip()
-        return self
-
-    def __exit__(self, *error):
-        self.server.terminate()
-        self.server.wait()
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *arguments], capture_output=True, text=True,
-                            env=os.environ)
-    return result.stdout.split()
-
-
-class Run:
-    """One start of the program with its current directory on a medium."""
+class Run(WineRun):
+    """One start of the program with its current directory on a medium; with
+    PELLATRIX_SCREENSHOTS set, the dialogs named for it are saved before they are answered."""
 
     def __init__(self, medium):
-        self.seen = set()
-        self.process = subprocess.Popen(["wine", str(EXE)], cwd=medium, env=os.environ,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        super().__init__(EXE, medium)
 
-    def next_dialog(self):
-        """The next message box of the program that has not been answered yet."""
-        deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            for window in xdotool("search", "--onlyvisible", "--name", f"^{TITLE}$"):
-                if window not in self.seen:
-                    self.seen.add(window)
-                    time.sleep(0.5)  # let Wine finish drawing it
-                    return window
-            if self.process.poll() is not None:
-                raise AssertionError(f"the program ended ({self.process.returncode}) "
-                                     "without showing a dialog")
-            time.sleep(0.2)
-        raise AssertionError("no dialog appeared")
-
-    def answer(self, window, key, screenshot=None):
+    def answer(self, window, key="Return", screenshot=None):
         if screenshot and os.environ.get("PELLATRIX_SCREENSHOTS"):
             folder = pathlib.Path(os.environ["PELLATRIX_SCREENSHOTS"])
             folder.mkdir(parents=True, exist_ok=True)
             subprocess.run(["import", "-window", "root", str(folder / screenshot)], check=True)
-        xdotool("windowfocus", "--sync", window)
-        xdotool("key", "--clearmodifiers", key)
-
-    def status(self):
-        try:
-            return self.process.wait(timeout=WAIT)
-        finally:
-            self.process.stderr.close()
+        super().answer(window, key)
 
 
 def tree(folder):

@@ -11,27 +11,11 @@ import sys
 import tempfile
 import unittest
 
-from wine_session import Display, WineRun, remove_tree, use_virtual_desktop, windows_view
+from wine_session import (Display, WineRun, remove_tree, snapshot, use_virtual_desktop, windows_view,
+                          write_files)
 
 EXE = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
 IS_ROOT = os.geteuid() == 0
-
-
-def snapshot(folder):
-    """Contents, modes and link targets of everything below folder."""
-    state = {}
-    for parent, dirs, names in os.walk(folder):
-        for name in dirs + names:
-            path = os.path.join(parent, name)
-            st = os.lstat(path)
-            if stat.S_ISLNK(st.st_mode):
-                state[path] = ("link", os.readlink(path))
-            elif stat.S_ISDIR(st.st_mode):
-                state[path] = ("dir", st.st_mode)
-            else:
-                with open(path, "rb") as f:
-                    state[path] = ("file", st.st_mode, f.read())
-    return state
 
 
 class Conditions(unittest.TestCase):
@@ -53,23 +37,10 @@ class Conditions(unittest.TestCase):
 
     def make_model(self, files):
         """files: relative path -> (content, read_only)."""
-        os.makedirs(self.model, exist_ok=True)
-        for relative, (content, read_only) in files.items():
-            path = os.path.join(self.model, relative)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(content)
-            if read_only:
-                os.chmod(path, 0o444)
+        write_files(self.model, files)
 
     def make_destination(self, files):
-        for relative, (content, read_only) in files.items():
-            path = os.path.join(self.dest, relative)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(content)
-            if read_only:
-                os.chmod(path, 0o444)
+        write_files(self.dest, files)
 
     def run_program(self):
         return WineRun(EXE, self.medium).yes_and_close()
@@ -195,8 +166,8 @@ class DestinationConditions(Conditions):
         before = self.links_to_outside()
         self.run_program()
         after = snapshot(self.outside)
-        self.assertEqual(set(after), set(before) | {os.path.join(self.outside, "dir", "new.txt")})
-        self.assertEqual(after[os.path.join(self.outside, "file.txt")][2], b"medium")
+        self.assertEqual(set(after), set(before) | {os.fsencode(os.path.join(self.outside, "dir", "new.txt"))})
+        self.assertEqual(after[os.fsencode(os.path.join(self.outside, "file.txt"))][2], b"medium")
 
     @unittest.expectedFailure
     def test_the_walk_changes_nothing_outside_through_links(self):

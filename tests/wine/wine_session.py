@@ -1,12 +1,15 @@
 """Running the real Pellatrix.exe under Wine on a virtual X display, answering its message
 boxes with xdotool, and reading files as Windows shows them."""
 import os
-import shutil
-import stat
 import re
+import stat
 import subprocess
+import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from pellatrix_session import remove_tree, snapshot, write_files  # noqa: E402,F401  (shared)
 
 TITLE = "Tolvex"
 WAIT = 60  # seconds; Wine's first start in a prefix is slow
@@ -145,21 +148,3 @@ def windows_view(folder):
                     content = f.read()
             view[os.path.relpath(path, folder)] = (windows_attributes(path), content)
     return view
-
-
-def remove_tree(root):
-    """Removes a test's folder, read-only entries and links too (links are not followed)."""
-    if os.path.islink(root) or os.path.isfile(root):
-        os.unlink(root)
-        return
-    if not os.path.exists(root):
-        return
-    for parent, dirs, names in os.walk(root):
-        for name in dirs + names + [""]:
-            path = os.path.join(parent, name)
-            if not os.path.islink(path):
-                try:
-                    os.chmod(path, os.lstat(path).st_mode | stat.S_IRWXU)
-                except OSError:
-                    pass
-    shutil.rmtree(root, ignore_errors=True)
