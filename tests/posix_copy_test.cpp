@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
+#include <thread>
 
 namespace pellatrix::posix {
 namespace {
@@ -203,6 +204,23 @@ TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoi
 
     EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);
     EXPECT_EQ(parseDosAttributes("garbage", 7), 0u);
+}
+
+TEST(FileAttributesTest, AHiddenBitSetBetweenTwoReadsIsSeen) {
+    // The second read of a file may reuse the first read's user.DOSATTRIB while the file's
+    // change time says nothing changed; a change in between must still show.
+    TempFolder temp;
+    writeFile(temp / "f", "x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // older than the time step
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "f").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::Archive);
+    ASSERT_EQ(setxattr((temp / "f").c_str(), kDosAttributeName, "0x2", 3, 0), 0);
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "f").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::Archive | FileAttribute::Hidden);
+    setAttributesOf((temp / "f").string(), FileAttribute::Archive, u"f");
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "f").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::Archive) << "and cleared again";
 }
 
 } // namespace

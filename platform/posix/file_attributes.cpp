@@ -204,7 +204,9 @@ void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
             throwErrno(errno, kOperation, windowsPath);
     };
     const auto writeMode = [&] {
-        if (mode != (st.st_mode & 07777) && chmod(nativePath.c_str(), mode) != 0)
+        // Never through a link: one swapped in since the lstat makes this fail instead.
+        if (mode != (st.st_mode & 07777) &&
+            fchmodat(AT_FDCWD, nativePath.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0)
             throwErrno(errno, kOperation, windowsPath);
     };
     // Writing user.DOSATTRIB needs write permission: write it while the file is writable.
