@@ -2,26 +2,16 @@
 #include "our_code.h"
 
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/quiet_user_interface.h"
 #include "walker/lost_read_only_dir.h"
 
 namespace pellatrix::bench {
 namespace {
 
-// Asks nobody and shows nothing: a copy failure is skipped (and counted by the copy).
-class QuietUserInterface : public posix::UserInterface {
-  public:
-    int messageBox(const Text&, const Text&, int) override { return Reply::Yes; }
-    std::unique_ptr<posix::CopyObserver> beginCopy() override {
-        return std::make_unique<posix::SilentCopyObserver>();
-    }
-    void processMessages() override {}
-    void close() override {}
-};
-
 posix::PosixPlatform makePlatform() {
     // C: is not used: every path goes through Z:, which is the root of the Linux tree.
     return posix::PosixPlatform(posix::DriveMapping("/nonexistent-pellatrix-c"),
-                                std::make_unique<QuietUserInterface>());
+                                std::make_unique<posix::QuietUserInterface>(Reply::Yes));
 }
 
 } // namespace

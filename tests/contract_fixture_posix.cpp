@@ -2,22 +2,12 @@
 // every other path is reached through Z:.
 #include "contract_fixture.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/quiet_user_interface.h"
 
 #include <unistd.h>
 
 namespace pellatrix::testing {
 namespace {
-
-// Answers nothing: the suite never asks a question, and a copy failure is skipped.
-class QuietUserInterface : public posix::UserInterface {
-  public:
-    int messageBox(const Text&, const Text&, int) override { return Reply::No; }
-    std::unique_ptr<posix::CopyObserver> beginCopy() override {
-        return std::make_unique<posix::SilentCopyObserver>();
-    }
-    void processMessages() override {}
-    void close() override {}
-};
 
 const posix::DriveMapping& drives() {
     static const posix::DriveMapping mapping(
@@ -29,7 +19,7 @@ const posix::DriveMapping& drives() {
 } // namespace
 
 std::unique_ptr<PlatformServices> makePlatformUnderTest() {
-    return std::make_unique<posix::PosixPlatform>(drives(), std::make_unique<QuietUserInterface>());
+    return std::make_unique<posix::PosixPlatform>(drives(), std::make_unique<posix::QuietUserInterface>(Reply::No));
 }
 
 Text platformPathOf(const std::filesystem::path& native) {
