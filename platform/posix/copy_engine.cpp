@@ -191,11 +191,13 @@ void CopyEngine::copyEntry(int srcFolder, int dstFolder, const char* name, const
     progress_.currentFile = display;
     observer_.progress(progress_);
     struct stat st {};
-    withRetry(display, [&]() -> Failure {
+    const std::uint64_t bytesBefore = progress_.bytesDone;
+    const bool copied = withRetry(display, [&]() -> Failure {
         if (fstatat(srcFolder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return errnoCode(errno);
         if (S_ISDIR(st.st_mode))
             return copyFolder(srcFolder, dstFolder, name, display);
+        progress_.bytesDone = bytesBefore; // a retry starts the file again
         const Failure failure = S_ISREG(st.st_mode)   ? copyFile(srcFolder, dstFolder, name, st)
                                 : S_ISLNK(st.st_mode) ? copyLink(srcFolder, dstFolder, name)
                                                       : errnoCode(ENOTSUP); // devices, pipes
@@ -203,8 +205,11 @@ void CopyEngine::copyEntry(int srcFolder, int dstFolder, const char* name, const
             return errnoCode(errno);
         return failure;
     });
-    if (!S_ISDIR(st.st_mode))
+    if (!S_ISDIR(st.st_mode)) {
         ++progress_.filesDone;
+        if (!copied)
+            progress_.bytesDone = bytesBefore; // its bytes were not copied after all
+    }
 }
 
 Failure CopyEngine::copyFolder(int srcFolder, int dstFolder, const char* name,
@@ -327,7 +332,6 @@ Failure CopyEngine::copyData(int from, int to, std::uint64_t size) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            progress_.bytesDone = start;
             return errnoCode(errno);
         }
         if (n == 0)
