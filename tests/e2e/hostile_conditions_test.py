@@ -11,7 +11,8 @@ import time
 import unittest
 
 from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, TEMPORARY_PREFIX, Session,
-                               Workspace, files_under, make_medium, remove_tree, snapshot)
+                               Workspace, assert_arrived_writable, files_under, make_medium,
+                               remove_tree, snapshot, write_files)
 
 PROGRAM = None
 NOBODY = 65534
@@ -33,14 +34,6 @@ class Conditions(unittest.TestCase):
         for relative in files_under(self.data):
             self.assertFalse(os.path.basename(relative).startswith(os.fsencode(TEMPORARY_PREFIX)), relative)
 
-    def assert_same_tree(self, files):
-        """Every medium file arrived with its content, writable."""
-        for relative, (content, _) in files.items():
-            path = os.path.join(os.fsencode(self.dest), os.fsencode(relative))
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), content, relative)
-            self.assertTrue(os.lstat(path).st_mode & stat.S_IWUSR, f"{relative!r} still read-only")
-
 
 class MediumConditions(Conditions):
     def test_a_medium_read_only_throughout_as_on_a_cd(self):
@@ -50,7 +43,7 @@ class MediumConditions(Conditions):
             for d in dirs:
                 os.chmod(os.path.join(parent, d), 0o555)
         self.assertEqual(self.start().answer_yes_and_close(), 0)
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
         with open(os.path.join(self.dest, "sub", "new"), "w") as f:
             f.write("the copied folders are writable")
 
@@ -86,7 +79,7 @@ class MediumConditions(Conditions):
         self.assertIn(b"Permission denied", s.screen)
         self.assertEqual(s.choose_and_close(b"skip"), 2)
         del files["mid/secret.bin"]
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
         self.assertFalse(os.path.exists(os.path.join(self.dest, "mid", "secret.bin")))
 
     def test_names_in_every_script_and_names_that_are_not_utf8(self):
@@ -97,7 +90,7 @@ class MediumConditions(Conditions):
         }
         make_medium(self.medium, files)
         self.assertEqual(self.start().answer_yes_and_close(), 0)
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
 
     def test_paths_longer_than_260_characters(self):
         deep = "/".join(["a-folder-with-a-long-name-%02d" % i for i in range(12)]) + "/file.txt"
@@ -105,7 +98,7 @@ class MediumConditions(Conditions):
         files = {deep: (b"deep", True)}
         make_medium(self.medium, files)
         self.assertEqual(self.start().answer_yes_and_close(), 0)
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
 
     def test_a_hundred_thousand_files_in_one_folder(self):
         folder = os.path.join(self.medium, "Model", "flat")
@@ -143,7 +136,7 @@ class DestinationConditions(Conditions):
         with open(os.path.join(self.dest, "users-own.txt"), "wb") as f:
             f.write(b"kept")
         self.assertEqual(self.start().answer_yes_and_close(), 0)
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
         with open(os.path.join(self.dest, "users-own.txt"), "rb") as f:
             self.assertEqual(f.read(), b"kept")
 
@@ -186,9 +179,7 @@ class DestinationConditions(Conditions):
             self.skipTest("mounting a tmpfs is refused here: " + mounted.stderr.decode())
         try:
             make_medium(self.medium, {"a-small.txt": (b"small", False), "big.bin": (b"n" * (3 << 20), False)})
-            os.makedirs(self.dest)
-            with open(os.path.join(self.dest, "big.bin"), "wb") as f:
-                f.write(b"old big")
+            write_files(self.dest, {"big.bin": (b"old big", False)})
             s = self.start()
             s.answer_yes_until_copy_error()
             self.assertIn(b"No space left on device", s.screen)
@@ -287,7 +278,7 @@ class WalkConditions(Conditions):
             worker.join()
         s.type(b"\r")
         self.assertEqual(s.status(), 0)
-        self.assert_same_tree(files)
+        assert_arrived_writable(self, self.dest, files)
 
 
 if __name__ == "__main__":

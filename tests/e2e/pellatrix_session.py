@@ -113,6 +113,15 @@ def make_medium(root, files):
     write_files(os.path.join(root, "Model"), files)
 
 
+def assert_arrived_writable(test, destination, files):
+    """Every file of files (see write_files) is below destination with its content, writable."""
+    for relative, (content, _) in files.items():
+        path = os.path.join(os.fsencode(destination), os.fsencode(relative))
+        with open(path, "rb") as f:
+            test.assertEqual(f.read(), content, relative)
+        test.assertTrue(os.lstat(path).st_mode & stat.S_IWUSR, f"{relative!r} still read-only")
+
+
 def snapshot(folder):
     """Contents, modes and link targets of everything below folder."""
     state = {}

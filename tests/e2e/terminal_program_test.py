@@ -7,8 +7,8 @@ import subprocess
 import sys
 import unittest
 
-from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, Session, Workspace,
-                               environment_without_display, make_medium, remove_tree)
+from pellatrix_session import (CLOSING, assert_arrived_writable, QUESTION, RETRY_SKIP_CANCEL, Session, Workspace,
+                               environment_without_display, make_medium, remove_tree, write_files)
 
 PROGRAM = None
 
@@ -33,13 +33,6 @@ class TerminalProgramTest(unittest.TestCase):
     def start(self):
         return Session(PROGRAM, self.medium, self.data)
 
-    def assert_copied_and_writable(self, files):
-        for relative, (content, _) in files.items():
-            path = os.path.join(self.dest, relative)
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), content, relative)
-            self.assertTrue(os.stat(path).st_mode & stat.S_IWUSR, f"{relative} is still read-only")
-
     def test_yes_copies_everything_and_makes_it_writable(self):
         make_medium(self.medium, SAMPLE)
         s = self.start()
@@ -51,7 +44,7 @@ class TerminalProgramTest(unittest.TestCase):
         s.expect(CLOSING)
         s.type(b"\r")
         self.assertEqual(s.status(), 0)
-        self.assert_copied_and_writable(SAMPLE)
+        assert_arrived_writable(self, self.dest, SAMPLE)
         self.assertEqual(sorted(os.listdir(self.dest)), sorted(["model.ini", "cube.mdl", "textures", "read me.txt", "\u30c7\u30fc\u30bf.bin"]))
 
     def test_no_and_end_of_input_copy_nothing(self):
@@ -91,9 +84,7 @@ class TerminalProgramTest(unittest.TestCase):
 
     def test_a_failing_file_offers_retry_skip_and_cancel(self):
         make_medium(self.medium, {"blocked/inner": (b"x", False), "fine.txt": (b"fine", True)})
-        os.makedirs(self.dest)
-        with open(os.path.join(self.dest, "blocked"), "wb") as f:
-            f.write(b"a file of the user's where the folder goes")
+        write_files(self.dest, {"blocked": (b"a file of the user's where the folder goes", False)})
         s = self.start()
         s.answer_yes_until_copy_error()
         self.assertIn(b"blocked", s.screen)
@@ -102,7 +93,7 @@ class TerminalProgramTest(unittest.TestCase):
         self.assertEqual(s.choose_and_close(b"s"), 2)
         with open(os.path.join(self.dest, "blocked"), "rb") as f:
             self.assertEqual(f.read(), b"a file of the user's where the folder goes")
-        self.assert_copied_and_writable({"fine.txt": (b"fine", True)})
+        assert_arrived_writable(self, self.dest, {"fine.txt": (b"fine", True)})
 
     def test_a_link_in_place_of_the_destination_is_refused(self):
         make_medium(self.medium, SAMPLE)

@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-from wine_session import (Display, WineRun, remove_tree, snapshot, use_virtual_desktop, windows_view,
+from wine_session import (Display, assert_arrived_writable, WineRun, remove_tree, snapshot, use_virtual_desktop, windows_view,
                           write_files)
 
 EXE = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
@@ -45,13 +45,6 @@ class Conditions(unittest.TestCase):
     def run_program(self):
         return WineRun(EXE, self.medium).yes_and_close()
 
-    def assert_arrived_writable(self, files):
-        for relative, (content, _) in files.items():
-            path = os.path.join(self.dest, relative)
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), content, relative)
-            self.assertTrue(os.stat(path).st_mode & stat.S_IWUSR, f"{relative} still read-only")
-
 
 class MediumConditions(Conditions):
     def test_a_medium_read_only_throughout_as_on_a_cd(self):
@@ -62,7 +55,7 @@ class MediumConditions(Conditions):
                 os.chmod(os.path.join(parent, d), 0o555)
         os.chmod(self.medium, 0o555)
         self.assertEqual(self.run_program(), 0)
-        self.assert_arrived_writable(files)
+        assert_arrived_writable(self, self.dest, files)
         # The copied folders take new files, whatever the medium's folders allowed.
         with open(os.path.join(self.dest, "sub", "deeper", "new"), "w") as f:
             f.write("writable")
@@ -92,7 +85,7 @@ class MediumConditions(Conditions):
             f.write(b"6")
         os.chmod(os.path.join(self.model, ".cache", "kept.bin"), 0o444)
         self.assertEqual(self.run_program(), 0)
-        self.assert_arrived_writable(files)
+        assert_arrived_writable(self, self.dest, files)
         # Wine's shell copy delivers this read-only file writable already, so that the walk
         # does not enter ".cache" cannot be seen here (the Linux suite checks it).
         with open(os.path.join(self.dest, ".cache", "kept.bin"), "rb") as f:
@@ -108,7 +101,7 @@ class MediumConditions(Conditions):
             # Wine's shell copy works in MAX_PATH buffers and leaves the deep file out without
             # a word; the program's own long-path handling is in the Win32 platform tests.
             self.skipTest("Wine's shell copy does not copy past 260 characters")
-        self.assert_arrived_writable(files)
+        assert_arrived_writable(self, self.dest, files)
 
 
 class DestinationConditions(Conditions):
@@ -118,7 +111,7 @@ class DestinationConditions(Conditions):
         self.make_destination({"ro.txt": (b"old", True), "rw.txt": (b"old", False),
                                "users-own.txt": (b"kept", True)})
         self.assertEqual(self.run_program(), 0)
-        self.assert_arrived_writable(files)
+        assert_arrived_writable(self, self.dest, files)
         with open(os.path.join(self.dest, "users-own.txt"), "rb") as f:
             self.assertEqual(f.read(), b"kept")
 

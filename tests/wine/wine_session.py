@@ -9,7 +9,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from pellatrix_session import remove_tree, snapshot, write_files  # noqa: E402,F401  (shared)
+from pellatrix_session import (assert_arrived_writable, remove_tree, snapshot,  # noqa: E402,F401
+                               write_files)  # shared with the Linux tests
 
 TITLE = "Tolvex"
 WAIT = 60  # seconds; Wine's first start in a prefix is slow
