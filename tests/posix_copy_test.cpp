@@ -113,62 +113,6 @@ TEST_F(CopyEngineTest, TemporariesOfAKilledRunAreRemovedByTheNextRun) {
     EXPECT_EQ(readFile(temp / "dest" / "sub" / "f"), "f");
 }
 
-TEST_F(CopyEngineTest, LinksAreCopiedAsLinksAndLinksAtTheDestinationAreReplaced) {
-    writeFile(temp / "outside" / "victim.txt", "untouched");
-    writeFile(temp / "outside" / "dir" / "keep", "untouched");
-    writeFile(temp / "Model" / "victim.txt", "new");
-    writeFile(temp / "Model" / "dir" / "keep", "new");
-    fs::create_symlink("/etc/passwd", temp / "Model" / "link");
-    fs::create_directories(temp / "dest");
-    fs::create_symlink(temp / "outside" / "victim.txt", temp / "dest" / "victim.txt");
-    fs::create_directory_symlink(temp / "outside" / "dir", temp / "dest" / "dir");
-
-    EXPECT_TRUE(copy().succeeded());
-    EXPECT_EQ(fs::read_symlink(temp / "dest" / "link"), "/etc/passwd");
-    EXPECT_FALSE(fs::is_symlink(temp / "dest" / "victim.txt"));
-    EXPECT_FALSE(fs::is_symlink(temp / "dest" / "dir"));
-    EXPECT_EQ(readFile(temp / "dest" / "victim.txt"), "new");
-    EXPECT_EQ(readFile(temp / "dest" / "dir" / "keep"), "new");
-    EXPECT_EQ(readFile(temp / "outside" / "victim.txt"), "untouched");
-    EXPECT_EQ(readFile(temp / "outside" / "dir" / "keep"), "untouched");
-}
-
-TEST_F(CopyEngineTest, AFileWhereAFolderGoesAndTheReverseAreKeptAndReported) {
-    writeFile(temp / "Model" / "was-file" / "inner", "x");
-    writeFile(temp / "Model" / "was-folder", "x");
-    writeFile(temp / "Model" / "fine", "x");
-    writeFile(temp / "dest" / "was-file", "a file the user has");
-    writeFile(temp / "dest" / "was-folder" / "data", "a folder the user has");
-    const CopyOutcome outcome = copy();
-    EXPECT_EQ(outcome.failures, 2u);
-    EXPECT_EQ(readFile(temp / "dest" / "was-file"), "a file the user has");
-    EXPECT_EQ(readFile(temp / "dest" / "was-folder" / "data"), "a folder the user has");
-    EXPECT_EQ(readFile(temp / "dest" / "fine"), "x");
-    EXPECT_TRUE(temporariesIn(temp / "dest").empty());
-}
-
-TEST_F(CopyEngineTest, NamesThatAreNotUtf8AndHiddenAttributesAreCopied) {
-    const std::string odd = "caf\xE9 \xFF";
-    writeFile(temp / "Model" / odd / odd, "bytes");
-    ASSERT_EQ(setxattr((temp / "Model" / odd / odd).c_str(), kDosAttributeName, "0x2", 3, 0), 0);
-    EXPECT_TRUE(copy().succeeded());
-    EXPECT_EQ(readFile(temp / "dest" / odd / odd), "bytes");
-    std::uint32_t attributes = 0;
-    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dest" / odd / odd).string(), attributes));
-    EXPECT_EQ(attributes, FileAttribute::Archive | FileAttribute::Hidden);
-}
-
-TEST_F(CopyEngineTest, NothingToCopyMakesNoDestinationAndAMissingSourceIsAFailure) {
-    fs::create_directories(temp / "Model");
-    EXPECT_TRUE(copy().succeeded());
-    EXPECT_FALSE(fs::exists(temp / "dest"));
-    fs::remove(temp / "Model");
-    observer.finishedCalled = false;
-    EXPECT_EQ(copy().failures, 1u);
-    EXPECT_FALSE(fs::exists(temp / "dest"));
-    EXPECT_EQ(observer.failedPaths, std::vector<Text>{u"Z:\\Model\\"});
-}
-
 TEST_F(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
     writeFile(temp / "Model" / "sub" / "f", "f");
     writeFile(temp / "Model" / "g", "g");
