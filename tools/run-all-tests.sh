@@ -15,5 +15,8 @@ for preset in "${presets[@]}"; do
   echo "=== $preset"
   cmake --preset "$preset" -DPELLATRIX_WERROR=ON >/dev/null
   cmake --build --preset "$preset"
+  if [ "$preset" = windows-x86 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel runs no 32-bit code: the 32-bit Windows build is built but not tested"
+  fi
   ctest --preset "$preset"
 done

@@ -15,10 +15,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from pellatrix_session import Session  # noqa: E402
-from wine_session import (DIRECTORY, DOS_ATTRIBUTE, HIDDEN, SYSTEM, Display, WineRun,  # noqa: E402
-                          remove_tree, use_virtual_desktop, windows_view)
+from wine_session import (DIRECTORY, DOS_ATTRIBUTE, HIDDEN, SKIPPED, SYSTEM, Display,  # noqa: E402
+                          WineRun, remove_tree, require_wine, use_virtual_desktop, windows_view)
 
-SKIPPED = 77
 TREES = 50
 
 # Name parts the trees draw from: plain, spaced, Japanese, other scripts, emoji.
@@ -110,6 +109,7 @@ def describe(expected, actual):
 def main():
     if len(sys.argv) < 3 or "WINEPREFIX" not in os.environ:
         sys.exit(__doc__)
+    require_wine()
     exe, linux_program = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     trees = int(sys.argv[3]) if len(sys.argv) > 3 else TREES
     if not os.access(linux_program, os.X_OK):

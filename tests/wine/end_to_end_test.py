@@ -15,7 +15,7 @@ import sys
 import tempfile
 import unittest
 
-from wine_session import Display, WineRun
+from wine_session import Display, WineRun, require_wine, use_virtual_desktop
 
 EXE = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 SOURCE_ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -56,10 +56,7 @@ class EndToEnd(unittest.TestCase):
         cls.destination = cls.drive_c / "Tolvex" / "Model"
         # Wine's virtual desktop draws the windows' title bars, which Xvfb alone (with no
         # window manager) would leave out of the screenshots.
-        for key, name, value in [(r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")]:
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"],
-                           env=os.environ, check=True, capture_output=True)
+        use_virtual_desktop()
 
     def setUp(self):
         self.workspace = pathlib.Path(tempfile.mkdtemp(prefix="pellatrix-wine-"))
@@ -168,6 +165,7 @@ class EndToEnd(unittest.TestCase):
 if __name__ == "__main__":
     if EXE is None or "WINEPREFIX" not in os.environ:
         sys.exit(__doc__)
+    require_wine()
     os.environ.setdefault("WINEDEBUG", "-all")
     os.environ.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     with Display() as display:

@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-from wine_session import (Display, assert_arrived_writable, WineRun, remove_tree, snapshot, use_virtual_desktop, windows_view,
+from wine_session import (Display, require_wine, assert_arrived_writable, WineRun, remove_tree, snapshot, use_virtual_desktop, windows_view,
                           write_files)
 
 EXE = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
@@ -212,6 +212,7 @@ class WalkConditions(Conditions):
 if __name__ == "__main__":
     if EXE is None or "WINEPREFIX" not in os.environ:
         sys.exit(__doc__)
+    require_wine()
     with Display() as display:
         os.environ["DISPLAY"] = display.name
         use_virtual_desktop()
