@@ -1,23 +1,23 @@
-// Our copy and walk on a PosixPlatform with a quiet user interface.
+// Our copy and walk on a LinuxPlatform with a quiet user interface.
 #include "our_code.h"
 
-#include "platform/posix/posix_platform.h"
-#include "platform/posix/quiet_user_interface.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/quiet_user_interface.h"
 #include "walker/lost_read_only_dir.h"
 
 namespace pellatrix::bench {
 namespace {
 
-posix::PosixPlatform makePlatform() {
+linux::LinuxPlatform makePlatform() {
     // C: is not used: every path goes through Z:, which is the root of the Linux tree.
-    return posix::PosixPlatform(posix::DriveMapping("/nonexistent-pellatrix-c"),
-                                std::make_unique<posix::QuietUserInterface>(Reply::Yes));
+    return linux::LinuxPlatform(linux::DriveMapping("/nonexistent-pellatrix-c"),
+                                std::make_unique<linux::QuietUserInterface>(Reply::Yes));
 }
 
 } // namespace
 
 bool copyWithOurCode(const std::string& sourceFolder, const std::string& destinationFolder) {
-    posix::PosixPlatform platform = makePlatform();
+    linux::LinuxPlatform platform = makePlatform();
     const Text source = platform.drives().windowsPathOf(sourceFolder);
     const Text destination = platform.drives().windowsPathOf(destinationFolder);
     FileOpStruct op;
@@ -29,7 +29,7 @@ bool copyWithOurCode(const std::string& sourceFolder, const std::string& destina
 }
 
 void walkWithOurCode(const std::string& folder) {
-    posix::PosixPlatform platform = makePlatform();
+    linux::LinuxPlatform platform = makePlatform();
     LostReadOnlyDir walker(platform);
     walker.Change(platform.drives().windowsPathOf(folder));
 }

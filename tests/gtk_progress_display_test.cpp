@@ -1,9 +1,9 @@
 // The progress window's texts and its redraw throttle, worked out without a display.
-#include "platform/posix/gtk/progress_display.h"
+#include "platform/linux/gtk/progress_display.h"
 
 #include <gtest/gtest.h>
 
-namespace pellatrix::posix::gtk {
+namespace pellatrix::linux::gtk {
 namespace {
 
 using namespace std::chrono_literals;
@@ -61,4 +61,4 @@ TEST(ProgressThrottle, FirstUpdatePassesEvenAtTheClocksEpoch) {
 }
 
 } // namespace
-} // namespace pellatrix::posix::gtk
+} // namespace pellatrix::linux::gtk

@@ -1,7 +1,7 @@
 // libFuzzer target over the Linux path translation and pattern matching: whatever the bytes,
 // conversions round-trip, paths keep their components, and matching ends with a sane answer.
-#include "platform/posix/drive_mapping.h"
-#include "platform/posix/wildcard_match.h"
+#include "platform/linux/drive_mapping.h"
+#include "platform/linux/wildcard_match.h"
 #include "platform/text_encoding.h"
 
 #include <cstdint>
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every absolute Linux path survives the drive mapping, on C: and on Z:.
     if (bytes.find('\0') == std::string::npos) {
-        const posix::DriveMapping drives("/home/u/.local/share");
+        const linux::DriveMapping drives("/home/u/.local/share");
         for (const std::string& native : {"/" + bytes, "/home/u/.local/share/" + bytes}) {
             const Text windows = drives.windowsPathOf(native);
             require(windows.size() >= 3 && windows[1] == u':' && windows[2] == u'\\');
@@ -40,11 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto cut = bytes.find('\0');
     const Text pattern = fromUtf8(std::string_view(bytes).substr(0, cut));
     const Text name = cut == std::string::npos ? Text() : fromUtf8(bytes.substr(cut + 1));
-    const bool matched = posix::matchesWildcard(pattern, name);
-    require(posix::matchesWildcard(u"*", name));
-    if (!posix::hasWildcards(name))
-        require(posix::matchesWildcard(name, name));
-    if (!posix::hasWildcards(pattern) && matched)
+    const bool matched = linux::matchesWildcard(pattern, name);
+    require(linux::matchesWildcard(u"*", name));
+    if (!linux::hasWildcards(name))
+        require(linux::matchesWildcard(name, name));
+    if (!linux::hasWildcards(pattern) && matched)
         require(pattern.size() == name.size() || pattern.ends_with(u".*"));
     return 0;
 }

@@ -1,0 +1,133 @@
+// Drive letters to native paths and back.
+#include "drive_mapping.h"
+
+#include "platform/text_encoding.h"
+#include "posix_error.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace pellatrix::linux {
+namespace {
+
+constexpr char16_t kEscapedBackslash = 0xF05C;
+
+char16_t upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return home;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    throwErrno(ENOENT, "find the home folder of the user", u"");
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+DriveMapping::DriveMapping(std::string cDriveRoot)
+    : cDriveRoot_(withoutTrailingSlashes(std::move(cDriveRoot))) {}
+
+DriveMapping DriveMapping::fromEnvironment() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
+        return DriveMapping(data);
+    return DriveMapping(homeFolder() + "/.local/share");
+}
+
+std::string DriveMapping::nativePathOf(const Text& windowsPath) const {
+    if (windowsPath.size() < 2 || windowsPath[1] != u':' ||
+        (windowsPath.size() > 2 && windowsPath[2] != u'\\' && windowsPath[2] != u'/'))
+        throwErrno(ENOENT, "find the folder", windowsPath);
+    std::string root;
+    switch (upper(windowsPath[0])) {
+    case u'C':
+        root = cDriveRoot_ == "/" ? "" : cDriveRoot_;
+        break;
+    case u'Z':
+        root = "";
+        break;
+    default:
+        throwErrno(ENODEV, "find the drive of", windowsPath);
+    }
+    Text rest = windowsPath.substr(2);
+    for (char16_t& c : rest)
+        if (c == u'\\')
+            c = u'/';
+    std::string native = root + nativeNameOf(rest);
+    return native.empty() ? "/" : native;
+}
+
+Text DriveMapping::windowsPathOf(const std::string& nativePath) const {
+    const std::string& root = cDriveRoot_;
+    std::string rest;
+    Text drive;
+    if (root != "/" && nativePath.compare(0, root.size(), root) == 0 &&
+        (nativePath.size() == root.size() || nativePath[root.size()] == '/')) {
+        drive = u"C:";
+        rest = nativePath.substr(root.size());
+    } else {
+        drive = u"Z:";
+        rest = nativePath;
+    }
+    Text windows = drive + windowsNameOf(rest);
+    for (char16_t& c : windows)
+        if (c == u'/')
+            c = u'\\';
+    if (windows.size() == 2)
+        windows += u'\\';
+    return windows;
+}
+
+Text DriveMapping::windowsNameOf(std::string_view nativeName) {
+    // A genuine U+F05C (EF 81 9C) in a Linux name travels as its three bytes escaped, so that
+    // it cannot be mistaken for a backslash on the way back.
+    constexpr std::string_view kEscapedBackslashUtf8 = "\xEF\x81\x9C";
+    Text name;
+    std::size_t from = 0;
+    for (std::size_t at = from; at <= nativeName.size(); ++at) {
+        const bool backslash = at < nativeName.size() && nativeName[at] == '\\';
+        const bool privateUse = nativeName.substr(at, 3) == kEscapedBackslashUtf8;
+        if (at < nativeName.size() && !backslash && !privateUse)
+            continue;
+        name += fromUtf8(nativeName.substr(from, at - from));
+        if (backslash) {
+            name += kEscapedBackslash;
+            from = at + 1;
+        } else if (privateUse) {
+            for (const char byte : kEscapedBackslashUtf8)
+                name += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(byte));
+            from = at + 3;
+            at += 2;
+        }
+    }
+    return name;
+}
+
+std::string DriveMapping::nativeNameOf(std::u16string_view windowsName) {
+    std::string name;
+    std::size_t from = 0;
+    for (std::size_t at = windowsName.find(kEscapedBackslash); at != std::u16string_view::npos;
+         at = windowsName.find(kEscapedBackslash, from)) {
+        name += toUtf8(windowsName.substr(from, at - from));
+        name += '\\';
+        from = at + 1;
+    }
+    return name + toUtf8(windowsName.substr(from));
+}
+
+bool DriveMapping::isDriveRoot(const Text& windowsFolder) {
+    if (windowsFolder.size() < 2 || windowsFolder[1] != u':')
+        return false;
+    for (std::size_t i = 2; i < windowsFolder.size(); ++i)
+        if (windowsFolder[i] != u'\\' && windowsFolder[i] != u'/')
+            return false;
+    return true;
+}
+
+} // namespace pellatrix::linux

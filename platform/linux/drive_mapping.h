@@ -1,0 +1,38 @@
+// Windows paths on Linux: C: is the user's data folder, Z: is the root, as under Wine.
+#pragma once
+
+#include "platform/platform_services.h"
+
+#include <string>
+#include <string_view>
+
+namespace pellatrix::linux {
+
+class DriveMapping {
+  public:
+    // cDriveRoot: the native folder that C:\ stands for, absolute, without a trailing "/".
+    explicit DriveMapping(std::string cDriveRoot);
+    // From the environment: $XDG_DATA_HOME when absolute, else ~/.local/share.
+    static DriveMapping fromEnvironment();
+
+    // "C:\Tolvex\Model\" -> "<data>/Tolvex/Model/". Raises PlatformError for a drive that does
+    // not exist or a path that is not absolute. "\" and "/" both separate components.
+    std::string nativePathOf(const Text& windowsPath) const;
+    // The reverse: a path under the C: root becomes C:\..., any other absolute path Z:\....
+    Text windowsPathOf(const std::string& nativePath) const;
+    // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and "..".
+    static bool isDriveRoot(const Text& windowsFolder);
+
+    const std::string& cDriveRoot() const { return cDriveRoot_; }
+
+    // One Linux name as a Windows name and back. A backslash is a separator in Windows paths
+    // but may stand in a Linux name: it travels as U+F05C, from the private-use area, so that
+    // "a\b" stays one name.
+    static Text windowsNameOf(std::string_view nativeName);
+    static std::string nativeNameOf(std::u16string_view windowsName);
+
+  private:
+    std::string cDriveRoot_;
+};
+
+} // namespace pellatrix::linux

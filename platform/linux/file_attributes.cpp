@@ -1,0 +1,238 @@
+// Reading and writing Windows attributes on Linux files.
+#include "file_attributes.h"
+
+#include "posix_error.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace pellatrix::linux {
+namespace {
+
+constexpr std::uint32_t kDosBits = FileAttribute::Hidden | FileAttribute::System;
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+// The raw user.DOSATTRIB value (every bit, not just hidden and system), or 0.
+std::uint32_t rawDosAttributes(const char* text, ssize_t length) {
+    if (length <= 0)
+        return 0;
+    return static_cast<std::uint32_t>(
+        std::strtoul(std::string(text, static_cast<std::size_t>(length)).c_str(), nullptr, 16));
+}
+
+// The user.DOSATTRIB value last read, and the inode and change time it was read at. The walk
+// reads a file's attributes twice in a row, once listing its folder and once for the file
+// itself, and user.DOSATTRIB is the costlier half of each read: the second read takes the
+// value from here when the file's change time shows that it cannot have changed since.
+//
+// Every change of an extended attribute sets the change time to the current time. The memo is
+// made only for files whose change time lay before the first read began by more than the file
+// system's time step (up to 10 ms where times have a fraction of a second, 2 s where they are
+// whole seconds), so any later change gives a later change time. One entry: memory does not
+// grow with the tree.
+struct DosMemo {
+    bool valid = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    struct timespec changed {};
+    std::uint32_t dos = 0; // hidden and system, as read
+    std::uint32_t raw = 0; // the whole stored value
+};
+thread_local DosMemo dosMemo;
+constexpr std::int64_t kFineStep = 10'000'000;     // ns
+constexpr std::int64_t kWholeStep = 2'000'000'000; // ns; file systems with 1 or 2 second times
+
+std::int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct timespec coarseNow() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+bool memoHolds(const struct stat& st) {
+    return dosMemo.valid && dosMemo.device == st.st_dev && dosMemo.inode == st.st_ino &&
+           dosMemo.changed.tv_sec == st.st_ctim.tv_sec &&
+           dosMemo.changed.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// Remembers what a read of user.DOSATTRIB gave (length < 0: errno says why), when it is sure.
+void remember(const struct stat& st, const struct timespec& readStart, const char* text,
+              ssize_t length, int error) {
+    dosMemo.valid = false;
+    if (length < 0 && error != ENODATA && error != ENOTSUP)
+        return; // e.g. no permission to read it: read it again next time
+    const std::int64_t step = st.st_ctim.tv_nsec != 0 ? kFineStep : kWholeStep;
+    if (nanoseconds(st.st_ctim) > nanoseconds(readStart) - step)
+        return; // changed too recently: a change now might not move the change time
+    dosMemo = {true,
+               st.st_dev,
+               st.st_ino,
+               st.st_ctim,
+               length > 0 ? parseDosAttributes(text, static_cast<std::size_t>(length)) : 0,
+               rawDosAttributes(text, length)};
+}
+
+// The raw user.DOSATTRIB value of a path (st is its lstat), or 0 when it has none.
+std::uint32_t storedDosAttributes(const std::string& path, const struct stat& st) {
+    if (memoHolds(st))
+        return dosMemo.raw;
+    char buffer[64];
+    const ssize_t length = lgetxattr(path.c_str(), kDosAttributeName, buffer, sizeof buffer - 1);
+    return rawDosAttributes(buffer, length);
+}
+
+std::string fullPath(int dirFd, const std::string& name) {
+    if (dirFd == AT_FDCWD)
+        return name;
+    return "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+}
+
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464 // Linux 6.13; the number is the same on every architecture
+#endif
+
+// The argument block of getxattrat(2).
+struct XattrArgs {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+// user.DOSATTRIB of `name` in the open folder dirFd, not following a link. getxattrat looks
+// the name up from the folder; before Linux 6.13 the folder is reached through /proc, whose
+// longer lookup costs about three times as much.
+ssize_t dosAttributeAt(int dirFd, const std::string& name, char* buffer, std::size_t size) {
+    static bool haveGetxattrat = true;
+    if (dirFd != AT_FDCWD && haveGetxattrat) {
+        XattrArgs args{reinterpret_cast<std::uintptr_t>(buffer), static_cast<std::uint32_t>(size),
+                       0};
+        const long length = syscall(SYS_getxattrat, dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW,
+                                    kDosAttributeName, &args, sizeof args);
+        if (length >= 0 || (errno != ENOSYS && errno != EPERM))
+            return length;
+        if (errno == ENOSYS)
+            haveGetxattrat = false;
+    }
+    return lgetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, buffer, size);
+}
+
+#ifndef SYS_fchmodat2
+#define SYS_fchmodat2 452 // Linux 6.6; the number is the same on every architecture
+#endif
+
+// chmod that fails on a link instead of following it. fchmodat2 does it in one call; the C
+// library's fchmodat does it through an O_PATH descriptor and /proc, which costs four.
+int chmodNoFollow(const std::string& path, mode_t mode) {
+    static bool haveFchmodat2 = true;
+    if (haveFchmodat2) {
+        const long result = syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+        if (result == 0 || errno != ENOSYS)
+            return static_cast<int>(result);
+        haveFchmodat2 = false;
+    }
+    return fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+}
+
+} // namespace
+
+std::uint32_t parseDosAttributes(const char* text, std::size_t length) {
+    const std::string value(text, length);
+    if (value.size() < 3 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))
+        return 0;
+    return static_cast<std::uint32_t>(std::strtoul(value.c_str() + 2, nullptr, 16)) & kDosBits;
+}
+
+bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes) {
+    const struct timespec readStart = coarseNow();
+    struct stat st;
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        const bool toFolder =
+            fstatat(dirFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+        attributes = FileAttribute::ReparsePoint | (toFolder ? FileAttribute::Directory : 0);
+        return true;
+    }
+    attributes = S_ISDIR(st.st_mode) ? FileAttribute::Directory : FileAttribute::Archive;
+    if ((st.st_mode & kWriteBits) == 0)
+        attributes |= FileAttribute::ReadOnly;
+    if (memoHolds(st)) {
+        attributes |= dosMemo.dos;
+        return true;
+    }
+    char buffer[64];
+    const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer);
+    remember(st, readStart, buffer, length, errno);
+    if (length > 0)
+        attributes |= parseDosAttributes(buffer, static_cast<std::size_t>(length));
+    return true;
+}
+
+void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
+                     const Text& windowsPath) {
+    constexpr const char* kOperation = "set the attributes of";
+    struct stat st;
+    if (lstat(nativePath.c_str(), &st) != 0)
+        throwErrno(errno, kOperation, windowsPath);
+    if (S_ISLNK(st.st_mode))
+        throwErrno(ELOOP, kOperation, windowsPath); // never change what a link points at
+
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & FileAttribute::ReadOnly) {
+        mode &= ~kWriteBits;
+    } else if ((mode & kWriteBits) == 0) {
+        mode_t add = S_IWUSR;
+        if (mode & S_IRGRP)
+            add |= S_IWGRP;
+        if (mode & S_IROTH)
+            add |= S_IWOTH;
+        mode |= add & ~processUmask();
+        mode |= S_IWUSR; // writable means the owner may write, whatever the umask says
+    }
+
+    const std::uint32_t stored = storedDosAttributes(nativePath, st);
+    const std::uint32_t wanted = (stored & ~kDosBits) | (attributes & kDosBits);
+    const bool dosChanges = (stored & kDosBits) != (attributes & kDosBits);
+    const auto writeDos = [&] {
+        if (!dosChanges)
+            return;
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "0x%x", wanted);
+        if (lsetxattr(nativePath.c_str(), kDosAttributeName, text, static_cast<std::size_t>(length),
+                      0) != 0 &&
+            errno != ENOTSUP)
+            throwErrno(errno, kOperation, windowsPath);
+    };
+    const auto writeMode = [&] {
+        // Never through a link: one swapped in since the lstat makes this fail instead.
+        if (mode != (st.st_mode & 07777) && chmodNoFollow(nativePath, mode) != 0)
+            throwErrno(errno, kOperation, windowsPath);
+    };
+    // Writing user.DOSATTRIB needs write permission: write it while the file is writable.
+    if (attributes & FileAttribute::ReadOnly) {
+        writeDos();
+        writeMode();
+    } else {
+        writeMode();
+        writeDos();
+    }
+}
+
+} // namespace pellatrix::linux

@@ -1,0 +1,34 @@
+// Windows attributes of Linux files, the same as Wine shows them, so that both programs agree
+// on one disk:
+// - directory for a folder, archive for everything else;
+// - read-only when no write bit (user, group or other) is set;
+// - hidden and system from the extended attribute user.DOSATTRIB ("0x" and hex digits);
+// - a symbolic link reads as a reparse point, plus directory when it points at a folder.
+#pragma once
+
+#include "platform/platform_services.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace pellatrix::linux {
+
+inline constexpr char kDosAttributeName[] = "user.DOSATTRIB";
+
+// The attributes of the entry `name` in the open folder dirFd (AT_FDCWD with a full path
+// works too), never following a link. Returns false, with errno set, when it does not exist.
+// Reading the same file again while its change time stays the same reuses the user.DOSATTRIB
+// value of the first read instead of reading it again.
+bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes);
+
+// Sets the attributes of the file or folder at nativePath: clearing read-only adds the user's
+// write bit and the group's and others' where they may read, within the umask; setting it
+// removes every write bit. Hidden and system go to user.DOSATTRIB; a file system without
+// extended attributes keeps them at 0 without failing. windowsPath names it in errors.
+void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
+                     const Text& windowsPath);
+
+// The hidden and system bits stored in user.DOSATTRIB text ("0x22" -> 2), or 0.
+std::uint32_t parseDosAttributes(const char* text, std::size_t length);
+
+} // namespace pellatrix::linux

@@ -1,0 +1,19 @@
+// The question asked when a file or folder cannot be copied: Retry, Skip or Cancel.
+#pragma once
+
+#include "platform/linux/copy_observer.h"
+
+#include <gtk/gtk.h>
+
+#include <system_error>
+
+namespace pellatrix::linux::gtk {
+
+inline constexpr const char* kCopyErrorTitle = "Cannot Copy File";
+
+// Modal over owner. Closing the dialog (Escape, the close button) cancels the copy. While it
+// waits, openDialog points at the dialog, so that an interrupt can answer Cancel.
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error,
+                                  GtkDialog*& openDialog);
+
+} // namespace pellatrix::linux::gtk

@@ -1,0 +1,14 @@
+// The desktop form of the Linux user interface: GTK 3 dialogs owned by a hidden main window.
+#pragma once
+
+#include "platform/linux/user_interface.h"
+
+#include <memory>
+
+namespace pellatrix::linux {
+
+// Opens the display and returns the GTK user interface, or nullptr when no display can be
+// opened (neither DISPLAY nor WAYLAND_DISPLAY is set, or GTK cannot connect to it).
+std::unique_ptr<UserInterface> makeGtkUserInterface();
+
+} // namespace pellatrix::linux

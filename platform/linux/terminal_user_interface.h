@@ -1,0 +1,29 @@
+// Message boxes, copy progress and the copy's error questions on the controlling terminal.
+#pragma once
+
+#include "unique_fd.h"
+#include "user_interface.h"
+
+namespace pellatrix::linux {
+
+class TerminalUserInterface : public UserInterface {
+  public:
+    int messageBox(const Text& text, const Text& title, int style) override;
+    std::unique_ptr<CopyObserver> beginCopy() override;
+    void processMessages() override {} // a terminal has no events waiting
+    void close() override { terminal_.reset(); }
+
+    // Reads one answer line from the terminal; false at end of input or on Ctrl-C.
+    bool readLine(std::string& line);
+    void write(const std::string& text);
+    // Opens the controlling terminal; false when the process has none.
+    bool openTerminal();
+
+  private:
+    UniqueFd terminal_;
+};
+
+// Parses an answer to a Yes/No question: 1 Yes, 0 No, -1 not an answer. Empty is the default, Yes.
+int parseYesNo(const std::string& answer);
+
+} // namespace pellatrix::linux

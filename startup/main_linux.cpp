@@ -1,0 +1,23 @@
+// The Linux entry point: the Linux platform, the job, the exit status.
+#include "platform/linux/linux_platform.h"
+#include "platform/platform_error.h"
+#include "platform/text_encoding.h"
+#include "startup/mdl2.h"
+#include "startup/run_program.h"
+
+#include <cstdio>
+
+int main() {
+    using namespace pellatrix;
+    const auto toStandardError = [](const Text& report) {
+        std::fprintf(stderr, "Tolvex: %s\n", toUtf8(report).c_str());
+    };
+    try {
+        linux::LinuxPlatform platform(linux::DriveMapping::fromEnvironment(),
+                                      linux::makeUserInterface());
+        return runProgram(platform, toStandardError);
+    } catch (const std::exception& error) {
+        toStandardError(describeError(error)); // the platform itself could not be made
+        return Mdl2::kExitError;
+    }
+}

@@ -1,0 +1,33 @@
+// The Linux platform as the contract suite sees it: C: is a temporary folder of this process,
+// every other path is reached through Z:.
+#include "contract_fixture.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/quiet_user_interface.h"
+
+#include <unistd.h>
+
+namespace pellatrix::testing {
+namespace {
+
+const linux::DriveMapping& drives() {
+    static const linux::DriveMapping mapping(
+        (std::filesystem::temp_directory_path() / ("pellatrix-c-" + std::to_string(getpid())))
+            .string());
+    return mapping;
+}
+
+} // namespace
+
+std::unique_ptr<PlatformServices> makePlatformUnderTest() {
+    return std::make_unique<linux::LinuxPlatform>(drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
+}
+
+Text platformPathOf(const std::filesystem::path& native) {
+    return drives().windowsPathOf(native.lexically_normal().string());
+}
+
+std::filesystem::path nativePathOf(const Text& windowsPath) {
+    return drives().nativePathOf(windowsPath);
+}
+
+} // namespace pellatrix::testing
