@@ -1,9 +1,15 @@
-// Linux path translation and DOS pattern matching.
-#include "platform/platform_error.h"
+// Linux path translation, resolution below a held folder, folder reading and DOS pattern
+// matching.
+#include "platform/linux/beneath.h"
+#include "platform/linux/directory_reader.h"
 #include "platform/linux/drive_mapping.h"
 #include "platform/linux/wildcard_match.h"
+#include "platform/platform_error.h"
+#include "temp_folder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace pellatrix::linux {
 namespace {
@@ -25,7 +31,8 @@ TEST(DriveMappingTest, CIsTheDataFolderAndZIsTheRoot) {
 TEST(DriveMappingTest, UnknownDrivesAndRelativePathsAreErrors) {
     const DriveMapping drives("/data");
     for (const Text path : {u"D:\\x", u"relative\\x", u"\\\\server\\share", u"C:relative"})
-        EXPECT_THROW(drives.nativePathOf(path), PlatformError) << std::string(path.begin(), path.end());
+        EXPECT_THROW(drives.nativePathOf(path), PlatformError)
+            << std::string(path.begin(), path.end());
 }
 
 TEST(DriveMappingTest, NamesThatAreNotUtf8RoundTrip) {
@@ -42,6 +49,83 @@ TEST(DriveMappingTest, ABackslashInALinuxNameStaysPartOfTheName) {
     EXPECT_EQ(drives.nativePathOf(windows + u"\\c"), "/media/a\\b/c");
     const std::string privateUse = "/media/x\xEF\x81\x9Cy\\z"; // U+F05C itself in a name
     EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(privateUse)), privateUse);
+}
+
+// Both ways of resolving (openat2 and the component walk) refuse the same paths.
+class BeneathTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        useComponentWalkForTesting(GetParam());
+        std::filesystem::create_directories(temp / "root/a/b");
+        std::filesystem::create_directories(temp / "outside/b");
+        std::filesystem::create_directory_symlink(temp / "outside", temp / "root/link");
+        root = UniqueFd(open((temp / "root").c_str(), O_PATH | O_DIRECTORY));
+    }
+    void TearDown() override { useComponentWalkForTesting(false); }
+    int errorOpening(const char* relative) {
+        errno = 0;
+        return openBeneath(root.get(), relative, O_RDONLY | O_DIRECTORY) ? 0 : errno;
+    }
+
+    testing::TempFolder temp;
+    UniqueFd root;
+};
+
+TEST_P(BeneathTest, NeverThroughALinkNorAboveTheRoot) {
+    EXPECT_EQ(errorOpening("a/b"), 0);
+    EXPECT_EQ(errorOpening(""), 0) << "the root itself";
+    EXPECT_EQ(errorOpening("link"), ELOOP) << "a link as the last component";
+    EXPECT_EQ(errorOpening("link/b"), ELOOP) << "a link on the way";
+    EXPECT_EQ(errorOpening("a/../../outside"), EXDEV);
+    EXPECT_EQ(errorOpening("a/missing"), ENOENT);
+}
+
+TEST_P(BeneathTest, MakingFoldersStopsAtALinkOrAFile) {
+    EXPECT_TRUE(makeFoldersBeneath(root.get(), "a/new/deeper"));
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "root/a/new/deeper"));
+    errno = 0;
+    EXPECT_FALSE(makeFoldersBeneath(root.get(), "link/b/c"));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_FALSE(std::filesystem::exists(temp / "outside/b/c"));
+    testing::writeFile(temp / "root/file", "x");
+    errno = 0;
+    EXPECT_FALSE(makeFoldersBeneath(root.get(), "file/c"));
+    EXPECT_EQ(errno, ENOTDIR);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWays, BeneathTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ComponentWalk" : "Openat2"; });
+
+TEST(DirectoryReaderTest, PutAsideAndTakenUpGivesEachEntryOnce) {
+    testing::TempFolder temp;
+    std::set<std::string> expected;
+    for (int i = 0; i < 2000; ++i) // several getdents64 buffers' worth
+        expected.insert(std::to_string(i) + std::string(40, 'x'));
+    for (const std::string& name : expected)
+        testing::writeFile(temp / name, "");
+    const auto openFolder = [&] {
+        return UniqueFd(open(temp.path().c_str(), O_RDONLY | O_DIRECTORY));
+    };
+
+    DirectoryReader reader(openFolder());
+    std::multiset<std::string> seen;
+    DirectoryReader::Entry entry;
+    for (int i = 0; reader.next(entry) == DirectoryReader::Step::Entry; ++i) {
+        seen.emplace(entry.name);
+        if (i % 300 == 7) {
+            ASSERT_TRUE(reader.putAside());
+            EXPECT_EQ(reader.fd(), -1);
+            ASSERT_TRUE(reader.takeUp(openFolder()));
+        }
+    }
+    EXPECT_EQ(seen, std::multiset<std::string>(expected.begin(), expected.end()));
+
+    std::filesystem::create_directory(temp / "other");
+    DirectoryReader swapped(openFolder());
+    ASSERT_TRUE(swapped.putAside());
+    errno = 0;
+    EXPECT_FALSE(swapped.takeUp(UniqueFd(open((temp / "other").c_str(), O_RDONLY | O_DIRECTORY))));
+    EXPECT_EQ(errno, ESTALE) << "another folder under the old name is refused";
 }
 
 TEST(WildcardTest, DosMeaningOfStarAndQuestionMark) {

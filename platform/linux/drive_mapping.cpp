@@ -4,8 +4,11 @@
 #include "platform/text_encoding.h"
 #include "posix_error.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellatrix::linux {
@@ -13,7 +16,9 @@ namespace {
 
 constexpr char16_t kEscapedBackslash = 0xF05C;
 
-char16_t upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
+char16_t upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c;
+}
 
 std::string homeFolder() {
     if (const char* home = std::getenv("HOME"); home && home[0] == '/')
@@ -40,27 +45,43 @@ DriveMapping DriveMapping::fromEnvironment() {
     return DriveMapping(homeFolder() + "/.local/share");
 }
 
-std::string DriveMapping::nativePathOf(const Text& windowsPath) const {
+DriveMapping::PathOnDrive DriveMapping::locate(const Text& windowsPath) const {
     if (windowsPath.size() < 2 || windowsPath[1] != u':' ||
         (windowsPath.size() > 2 && windowsPath[2] != u'\\' && windowsPath[2] != u'/'))
         throwErrno(ENOENT, "find the folder", windowsPath);
-    std::string root;
-    switch (upper(windowsPath[0])) {
-    case u'C':
-        root = cDriveRoot_ == "/" ? "" : cDriveRoot_;
-        break;
-    case u'Z':
-        root = "";
-        break;
-    default:
+    const char16_t drive = upper(windowsPath[0]);
+    if (drive != u'C' && drive != u'Z')
         throwErrno(ENODEV, "find the drive of", windowsPath);
-    }
-    Text rest = windowsPath.substr(2);
+    Text rest = windowsPath.substr(std::min<std::size_t>(3, windowsPath.size()));
     for (char16_t& c : rest)
         if (c == u'\\')
             c = u'/';
-    std::string native = root + nativeNameOf(rest);
-    return native.empty() ? "/" : native;
+    return {drive, nativeNameOf(rest)};
+}
+
+std::string DriveMapping::nativePathOf(const Text& windowsPath) const {
+    const PathOnDrive located = locate(windowsPath);
+    const std::string root = located.drive == u'C' && cDriveRoot_ != "/" ? cDriveRoot_ : "";
+    return root + "/" + located.relative;
+}
+
+UniqueFd DriveMapping::openRoot(char16_t drive, bool makeIfMissing) const {
+    const std::string root = upper(drive) == u'C' ? cDriveRoot_ : "/";
+    if (upper(drive) != u'C' && upper(drive) != u'Z') {
+        errno = ENODEV;
+        return {};
+    }
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    UniqueFd opened(open(root.c_str(), kFlags));
+    if (opened || errno != ENOENT || !makeIfMissing)
+        return opened;
+    for (std::size_t slash = root.find('/', 1); slash != std::string::npos;
+         slash = root.find('/', slash + 1))
+        if (mkdir(root.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST)
+            return {};
+    if (mkdir(root.c_str(), 0777) != 0 && errno != EEXIST)
+        return {};
+    return UniqueFd(open(root.c_str(), kFlags));
 }
 
 Text DriveMapping::windowsPathOf(const std::string& nativePath) const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/platform_services.h"
+#include "unique_fd.h"
 
 #include <string>
 #include <string_view>
@@ -18,9 +19,23 @@ class DriveMapping {
     // "C:\Tolvex\Model\" -> "<data>/Tolvex/Model/". Raises PlatformError for a drive that does
     // not exist or a path that is not absolute. "\" and "/" both separate components.
     std::string nativePathOf(const Text& windowsPath) const;
+    // Where a Windows path lies: its drive (u'C' or u'Z') and the native path below that
+    // drive's root, without a leading "/" ("C:\Tolvex\Model\" -> C, "Tolvex/Model/"). Raises
+    // PlatformError as nativePathOf does.
+    struct PathOnDrive {
+        char16_t drive;
+        std::string relative;
+    };
+    PathOnDrive locate(const Text& windowsPath) const;
+    // Opens the root of a drive (O_PATH | O_DIRECTORY), following links: the user's data
+    // folder may itself lie behind one, and only what lies below a root is held against
+    // links. With makeIfMissing a missing C: root is made, with its parents. An invalid
+    // UniqueFd with errno set on failure.
+    UniqueFd openRoot(char16_t drive, bool makeIfMissing) const;
     // The reverse: a path under the C: root becomes C:\..., any other absolute path Z:\....
     Text windowsPathOf(const std::string& nativePath) const;
-    // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and "..".
+    // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and
+    // "..".
     static bool isDriveRoot(const Text& windowsFolder);
 
     const std::string& cDriveRoot() const { return cDriveRoot_; }
