@@ -15,7 +15,9 @@ namespace pellatrix::linux {
 namespace {
 
 // The first name of a shell name list ("name\0\0").
-Text firstName(const Text& list) { return list.substr(0, list.find(u'\0')); }
+Text firstName(const Text& list) {
+    return list.substr(0, list.find(u'\0'));
+}
 
 } // namespace
 
@@ -98,7 +100,9 @@ bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
     return it != listings_.end() && it->second->next(data);
 }
 
-void LinuxPlatform::closeListing(ListingHandle listing) { listings_.erase(listing); }
+void LinuxPlatform::closeListing(ListingHandle listing) {
+    listings_.erase(listing);
+}
 
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
     std::uint32_t attributes = 0;
@@ -111,8 +115,22 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
     setAttributesOf(drives_.nativePathOf(path), attributes, path);
 }
 
-void LinuxPlatform::processMessages() { ui_->processMessages(); }
+int LinuxPlatform::heldRoot(char16_t drive, bool makeIfMissing) {
+    UniqueFd& held = drive == u'C' || drive == u'c' ? cRoot_ : zRoot_;
+    if (!held) {
+        held = drives_.openRoot(drive, makeIfMissing);
+        if (!held)
+            throwErrno(errno, "open the drive", Text{drive, u':', u'\\'});
+    }
+    return held.get();
+}
 
-void LinuxPlatform::endProgram() { ui_->close(); }
+void LinuxPlatform::processMessages() {
+    ui_->processMessages();
+}
+
+void LinuxPlatform::endProgram() {
+    ui_->close();
+}
 
 } // namespace pellatrix::linux

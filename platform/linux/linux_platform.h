@@ -29,8 +29,16 @@ class LinuxPlatform : public PlatformServices {
 
     const DriveMapping& drives() const { return drives_; }
 
+    // The descriptor of a drive's root (u'C' or u'Z'), opened once and held for the run:
+    // everything below it is reached from it, never by a path resolved anew. With
+    // makeIfMissing a missing C: root is made first. Raises PlatformError when it cannot be
+    // opened.
+    int heldRoot(char16_t drive, bool makeIfMissing = false);
+
   private:
     DriveMapping drives_;
+    UniqueFd cRoot_;
+    UniqueFd zRoot_;
     std::unique_ptr<UserInterface> ui_;
     std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
     ListingHandle nextListing_ = 1;
