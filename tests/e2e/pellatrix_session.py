@@ -1,4 +1,5 @@
 """Running the real Linux program in a pseudo-terminal, and the folders it works on."""
+import atexit
 import os
 import pty
 import select
@@ -20,19 +21,33 @@ def environment_without_display(data_home):
     return env
 
 
+def reachable_copy(program):
+    """A copy of the program that any user may run: the checkout may lie in a folder of
+    root's (/root is 0700) that an unprivileged user cannot enter. Removed when the tests end."""
+    folder = tempfile.mkdtemp(prefix="pellatrix-program-")
+    os.chmod(folder, 0o755)
+    atexit.register(shutil.rmtree, folder, True)
+    return shutil.copy(program, folder)
+
+
 class Session:
     """The program running on a pseudo-terminal as its controlling terminal."""
 
     def __init__(self, program, cwd, data_home, user=None):
         env = environment_without_display(data_home)
+        if user is not None:
+            program = reachable_copy(program)
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            os.chdir(cwd)
-            if user is not None:  # drop root, so that permissions apply to the program
-                os.setgroups([])
-                os.setgid(user)
-                os.setuid(user)
-            os.execve(program, [program], env)
+            try:
+                os.chdir(cwd)
+                if user is not None:  # drop root, so that permissions apply to the program
+                    os.setgroups([])
+                    os.setgid(user)
+                    os.setuid(user)
+                os.execve(program, [program], env)
+            finally:
+                os._exit(127)  # never go on running the test suite in the child
         self.screen = b""
         self.matched = 0  # where the next expect starts looking
 
