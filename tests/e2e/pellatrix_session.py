@@ -23,7 +23,7 @@ def environment_without_display(data_home):
 class Session:
     """The program running on a pseudo-terminal as its controlling terminal."""
 
-    def __init__(self, program, cwd, data_home, user=None):
+    def __init__(self, program, cwd, data_home, user=None, arguments=()):
         env = environment_without_display(data_home)
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
@@ -32,7 +32,7 @@ class Session:
                 os.setgroups([])
                 os.setgid(user)
                 os.setuid(user)
-            os.execve(program, [program], env)
+            os.execve(program, [program, *arguments], env)
         self.screen = b""
         self.matched = 0  # where the next expect starts looking
 
