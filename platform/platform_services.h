@@ -52,7 +52,10 @@ inline constexpr std::uint32_t Copy = 2;
 } // namespace ShellOperation
 
 namespace ShellFlag {
-inline constexpr std::uint16_t NoConfirmation = 0x10;
+inline constexpr std::uint16_t Silent = 0x4;           // no progress window
+inline constexpr std::uint16_t NoConfirmation = 0x10;  // "Yes to All" to every question
+inline constexpr std::uint16_t NoConfirmMkDir = 0x200; // make folders without asking
+inline constexpr std::uint16_t NoErrorUI = 0x400;      // no error dialog: the result tells
 } // namespace ShellFlag
 
 // An opaque window handle; 0 means none.

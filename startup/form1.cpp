@@ -33,14 +33,17 @@ void Form1::Form_Load() {
     const Text source = sourcePatternFor(platform_.currentDirectory());
     const Text destination = Mdl2::kDestinationFolder;
 
-    const int reply = platform_.messageBox(Mdl2::kQuestion, Mdl2::kTitle, Mdl2::kQuestionStyle);
+    const int reply =
+        options_.ask ? platform_.messageBox(Mdl2::kQuestion, Mdl2::kTitle, Mdl2::kQuestionStyle)
+                     : Reply::Yes;
     if (reply == Reply::Yes) {
         const WindowHandle owner = platform_.ownerWindow();
         refuseRedirectedDestination(platform_);
-        const FileOperationResult copy =
-            RunFileOperation(platform_, owner, source, destination, Mdl2::kModeCopy);
+        const FileOperationResult copy = RunFileOperation(
+            platform_, owner, source, destination, Mdl2::kModeCopy, options_.extraShellFlags);
         walker.Change(destination);
-        platform_.messageBox(Mdl2::kClosingMessage, Mdl2::kTitle, Mdl2::kClosingStyle);
+        if (options_.showMessages)
+            platform_.messageBox(Mdl2::kClosingMessage, Mdl2::kTitle, Mdl2::kClosingStyle);
         exitStatus_ = copy.failed() ? Mdl2::kExitCopyFailed : Mdl2::kExitCopied;
     } else {
         exitStatus_ = Mdl2::kExitDeclined;

@@ -3,14 +3,30 @@
 
 #include "platform/platform_services.h"
 
+#include <cstdint>
+
 namespace pellatrix {
+
+// How the job runs; the entry point reads it from the command line.
+struct StartOptions {
+    bool ask = true;                   // ask "May I copy the Model file?"; otherwise copy at once
+    bool showMessages = true;          // "Processing end", and an error report in a message box
+    std::uint16_t extraShellFlags = 0; // added to the shell copy's ShellFlag::NoConfirmation
+};
+
+// An unattended install: no question and no message box, and a shell copy that shows
+// nothing and asks nothing; the exit status tells the result.
+inline constexpr StartOptions kUnattended{
+    false, false, ShellFlag::Silent | ShellFlag::NoErrorUI | ShellFlag::NoConfirmMkDir};
 
 class Form1 {
   public:
-    explicit Form1(PlatformServices& platform) : platform_(platform) {}
+    explicit Form1(PlatformServices& platform, const StartOptions& options = {})
+        : platform_(platform), options_(options) {}
 
-    // Asks the question; on Yes copies the Model folder, makes the copies writable and says
-    // "Processing end". Ends the program either way. Errors escape to the entry point.
+    // Asks the question (unless told not to); on Yes copies the Model folder, makes the copies
+    // writable and says "Processing end" (unless told not to). Ends the program either way.
+    // Errors escape to the entry point.
     void Form_Load();
 
     // The program's exit status once Form_Load has returned (Mdl2::kExit...).
@@ -18,6 +34,7 @@ class Form1 {
 
   private:
     PlatformServices& platform_;
+    const StartOptions options_;
     int exitStatus_ = 0;
 };
 

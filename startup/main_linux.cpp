@@ -1,23 +1,125 @@
-// The Linux entry point: the Linux platform, the job, the exit status.
+// The Linux entry point: the command line (GNU conventions), the Linux platform, the job, the
+// exit status.
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/unattended_user_interface.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 #include "startup/mdl2.h"
 #include "startup/run_program.h"
+#include "startup/version.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <getopt.h>
+#include <string>
 
-int main() {
-    using namespace pellatrix;
-    const auto toStandardError = [](const Text& report) {
-        std::fprintf(stderr, "Tolvex: %s\n", toUtf8(report).c_str());
-    };
+namespace {
+
+using namespace pellatrix;
+
+constexpr char kUsage[] =
+    "Usage: pellatrix [--yes]\n"
+    "Install the model files of a distribution medium: run it in the folder that holds\n"
+    "\"Model\". It asks \"May I copy the Model file?\", copies Model into Tolvex/Model in\n"
+    "$XDG_DATA_HOME (~/.local/share when that is not set), makes the copies writable and\n"
+    "closes with \"Processing end\".\n"
+    "\n"
+    "  -y, --yes      install without asking and without the closing message; a file that\n"
+    "                 cannot be copied is skipped and reported on standard error\n"
+    "      --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "Exit status: 0 copied; 1 not copied (the answer was No); 2 a file could not be\n"
+    "copied or the copy was cancelled; 3 an error ended the program; 4 bad command line.\n"
+    "See pellatrix(1).\n";
+
+enum class Action { Install, InstallUnattended, ShowHelp, ShowVersion, Refuse };
+
+struct CommandLine {
+    Action action = Action::Install;
+    std::string problem; // what was wrong with it, for Action::Refuse
+};
+
+enum : int { kHelpOption = 256, kVersionOption };
+
+// What getopt_long found wrong with the argument it has just read.
+std::string describeBadOption(int argc, char** argv) {
+    const std::string argument = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+    if (optopt == 0)
+        return "unrecognized option '" + argument + "'";
+    const auto value = argument.find('=');
+    if (argument.starts_with("--") && value != std::string::npos)
+        return "option '" + argument.substr(0, value) + "' doesn't allow an argument";
+    return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+}
+
+CommandLine readCommandLine(int argc, char** argv) {
+    static const option kOptions[] = {{"yes", no_argument, nullptr, 'y'},
+                                      {"help", no_argument, nullptr, kHelpOption},
+                                      {"version", no_argument, nullptr, kVersionOption},
+                                      {nullptr, 0, nullptr, 0}};
+    opterr = 0; // the messages are ours, in one form
+    CommandLine line;
+    for (;;) {
+        switch (getopt_long(argc, argv, "y", kOptions, nullptr)) {
+        case -1:
+            if (optind < argc)
+                return {Action::Refuse, std::string("extra operand '") + argv[optind] + "'"};
+            return line;
+        case 'y':
+            line.action = Action::InstallUnattended;
+            break;
+        case kHelpOption:
+            return {Action::ShowHelp, {}};
+        case kVersionOption:
+            return {Action::ShowVersion, {}};
+        default:
+            return {Action::Refuse, describeBadOption(argc, argv)};
+        }
+    }
+}
+
+// Writes text on standard output; status 0, or 3 when it could not be written (a full disk,
+// a closed pipe).
+int printOnStandardOutput(const char* text) {
+    if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "pellatrix: write error: %s\n", std::strerror(errno));
+    return Mdl2::kExitError;
+}
+
+void reportOnStandardError(const Text& report) {
+    std::fprintf(stderr, "Tolvex: %s\n", toUtf8(report).c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine line = readCommandLine(argc, argv);
+    switch (line.action) {
+    case Action::ShowHelp:
+        return printOnStandardOutput(kUsage);
+    case Action::ShowVersion:
+        return printOnStandardOutput("pellatrix " PELLATRIX_VERSION_TEXT "\n");
+    case Action::Refuse:
+        std::fprintf(stderr, "pellatrix: %s\nTry 'pellatrix --help' for more information.\n",
+                     line.problem.c_str());
+        return Mdl2::kExitBadCommandLine;
+    case Action::Install:
+    case Action::InstallUnattended:
+        break;
+    }
+    const bool unattended = line.action == Action::InstallUnattended;
     try {
         linux::LinuxPlatform platform(linux::DriveMapping::fromEnvironment(),
-                                      linux::makeUserInterface());
-        return runProgram(platform, toStandardError);
+                                      unattended
+                                          ? std::make_unique<linux::UnattendedUserInterface>()
+                                          : linux::makeUserInterface());
+        return runProgram(platform, unattended ? kUnattended : StartOptions{},
+                          reportOnStandardError);
     } catch (const std::exception& error) {
-        toStandardError(describeError(error)); // the platform itself could not be made
+        reportOnStandardError(describeError(error)); // the platform itself could not be made
         return Mdl2::kExitError;
     }
 }

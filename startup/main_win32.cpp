@@ -1,16 +1,68 @@
-// The Windows program's entry point: makes the Win32 platform and Form1, runs the job.
+// The Windows program's entry point: reads its switches, makes the Win32 platform and Form1,
+// runs the job.
+#include "platform/platform_error.h"
 #include "platform/win32/redirection_trust.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_platform.h"
+#include "startup/mdl2.h"
 #include "startup/run_program.h"
+#include "startup/version.h"
 
 #include <windows.h>
 
+#include <cwctype>
+#include <memory>
+#include <shellapi.h>
+
 namespace {
 
-// Used only when even the error message box could not be shown.
-void reportToDebuggerAndStandardError(const pellatrix::Text& report) {
-    const std::wstring wide = pellatrix::win32::toWide(report) + L"\r\n";
+using namespace pellatrix;
+
+constexpr char16_t kUsage[] =
+    u"Pellatrix " PELLATRIX_VERSION_TEXT u"\n"
+    u"\n"
+    u"Pellatrix.exe [/S]\n"
+    u"\n"
+    u"Run it from the medium that holds the Model folder. It asks \"May I copy the Model "
+    u"file?\", copies Model into C:\\Tolvex\\Model\\, makes the copies writable and closes "
+    u"with \"Processing end\".\n"
+    u"\n"
+    u"/S\tInstall without asking and without showing anything. The exit status tells the "
+    u"result: 0 copied, 2 a file could not be copied, 3 an error ended the program.\n"
+    u"\n"
+    u"/?\tShow this help.";
+
+// The switches of the command line: "/" or "-" and a letter, in either case. Everything else
+// on the line is ignored, as the program always has, so that a medium's autorun entry or a
+// shortcut that passes arguments keeps working.
+struct Switches {
+    bool usage = false;  // /?
+    bool silent = false; // /S
+};
+
+bool isSwitch(const wchar_t* argument, wchar_t letter) {
+    return (argument[0] == L'/' || argument[0] == L'-') && argument[1] != L'\0' &&
+           std::towupper(argument[1]) == letter && argument[2] == L'\0';
+}
+
+Switches readSwitches() {
+    struct LocalMemory {
+        void operator()(LPWSTR* memory) const { LocalFree(memory); }
+    };
+    int count = 0;
+    const std::unique_ptr<LPWSTR, LocalMemory> arguments(
+        CommandLineToArgvW(GetCommandLineW(), &count));
+    Switches found;
+    for (int i = 1; arguments && i < count; ++i) { // the first is the program itself
+        found.usage |= isSwitch(arguments.get()[i], L'?');
+        found.silent |= isSwitch(arguments.get()[i], L'S');
+    }
+    return found;
+}
+
+// Used when the error is not to be shown (/S) or even the error message box could not be.
+void reportToDebuggerAndStandardError(const Text& report) {
+    const std::wstring wide = win32::toWide(report) + L"\r\n";
     OutputDebugStringW(wide.c_str());
     const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
     if (standardError == nullptr || standardError == INVALID_HANDLE_VALUE)
@@ -24,19 +76,33 @@ void reportToDebuggerAndStandardError(const pellatrix::Text& report) {
     WriteFile(standardError, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-int runWithForm(HINSTANCE instance) {
-    pellatrix::win32::enforceRedirectionTrust();
-    pellatrix::win32::Win32Platform platform(instance);
+int showUsage(HINSTANCE instance) {
+    try {
+        win32::Win32Platform platform(instance);
+        platform.messageBox(kUsage, Mdl2::kTitle, MessageBoxStyle::Ok);
+        return 0;
+    } catch (const std::exception& error) {
+        reportToDebuggerAndStandardError(describeError(error));
+        return Mdl2::kExitError;
+    }
+}
+
+int runWithForm(HINSTANCE instance, const StartOptions& options) {
+    win32::Win32Platform platform(instance);
     try {
         platform.ownerWindow(); // Form1 exists, hidden, before its load handler runs
     } catch (const std::exception&) {
         // Reported by the load handler, whose own request for the window fails the same way.
     }
-    return pellatrix::runProgram(platform, reportToDebuggerAndStandardError);
+    return runProgram(platform, options, reportToDebuggerAndStandardError);
 }
 
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    return runWithForm(instance);
+    win32::enforceRedirectionTrust();
+    const Switches switches = readSwitches();
+    if (switches.usage)
+        return showUsage(instance);
+    return runWithForm(instance, switches.silent ? kUnattended : StartOptions{});
 }

@@ -17,9 +17,10 @@ struct FileOperationResult {
 };
 
 // Copies (mode other than 1) or moves (mode 1) the files that str_Source names into
-// str_Destination, asking no confirmation questions. Issues no request when either is empty.
+// str_Destination, asking no confirmation questions; extraFlags (ShellFlag bits) are passed to
+// the shell besides. Issues no request when either is empty.
 FileOperationResult RunFileOperation(PlatformServices& platform, const WindowHandle& hwnd,
                                      const Text& str_Source, const Text& str_Destination,
-                                     const std::int16_t& mode);
+                                     const std::int16_t& mode, const std::uint16_t& extraFlags = 0);
 
 } // namespace pellatrix

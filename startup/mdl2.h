@@ -25,5 +25,6 @@ inline constexpr int kExitCopied = 0;
 inline constexpr int kExitDeclined = 1;
 inline constexpr int kExitCopyFailed = 2;
 inline constexpr int kExitError = 3;
+inline constexpr int kExitBadCommandLine = 4; // the Linux program's; the Windows one ignores it
 
 } // namespace pellatrix::Mdl2

@@ -6,20 +6,30 @@
 #include "platform/platform_error.h"
 
 namespace pellatrix {
+namespace {
 
-int runProgram(PlatformServices& platform,
+// The error report in a message box; false when even that cannot be shown.
+bool showErrorReport(PlatformServices& platform, const Text& report) {
+    try {
+        platform.messageBox(report, Mdl2::kTitle, Mdl2::kErrorStyle);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+int runProgram(PlatformServices& platform, const StartOptions& options,
                const std::function<void(const Text&)>& reportLastResort) {
-    Form1 form(platform);
+    Form1 form(platform, options);
     try {
         form.Form_Load();
         return form.exitStatus();
     } catch (const std::exception& error) {
         const Text report = describeError(error);
-        try {
-            platform.messageBox(report, Mdl2::kTitle, Mdl2::kErrorStyle);
-        } catch (const std::exception&) {
+        if (!options.showMessages || !showErrorReport(platform, report))
             reportLastResort(report);
-        }
         try {
             platform.endProgram();
         } catch (const std::exception&) {

@@ -2,14 +2,17 @@
 // escaped it, and give the exit status.
 #pragma once
 
+#include "form1.h"
 #include "platform/platform_services.h"
 
 #include <functional>
 
 namespace pellatrix {
 
-// reportLastResort is called with the report when even the error message box fails (no
-// terminal and no display); it writes to standard error or the system log.
-int runProgram(PlatformServices& platform, const std::function<void(const Text&)>& reportLastResort);
+// reportLastResort is called with the report when it is not to be shown in a message box
+// (options.showMessages is false) or when even the error message box fails (no terminal and
+// no display); it writes to standard error or the system log.
+int runProgram(PlatformServices& platform, const StartOptions& options,
+               const std::function<void(const Text&)>& reportLastResort);
 
 } // namespace pellatrix

@@ -15,21 +15,13 @@ class StartupTest : public ::testing::Test {
     FakePlatform fake;
     std::vector<Text> lastResort;
 
-    int run() {
-        return runProgram(fake, [&](const Text& report) { lastResort.push_back(report); });
+    int run(const StartOptions& options = {}) {
+        return runProgram(fake, options, [&](const Text& report) { lastResort.push_back(report); });
     }
 };
 
 TEST_F(StartupTest, YesCopiesWalksTheDestinationAndSaysProcessingEnd) {
-    fake.replies = {Reply::Yes, Reply::Ok};
-    fake.addFolder(u"C:\\Tolvex");
-    fake.addFolder(u"C:\\Tolvex\\Model");
-    fake.onShellOperation = [&](FileOpStruct&) {
-        fake.addFile(u"C:\\Tolvex\\Model\\m.dat", FileAttribute::ReadOnly);
-    };
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(fake.attributesOf(u"C:\\Tolvex\\Model\\m.dat"), 0u);
-    const std::vector<std::string> expected = {
+    const std::vector<std::string> asked = {
         "currentDirectory",
         "messageBox Tolvex 36 May I copy the Model file?",
         "ownerWindow",
@@ -41,15 +33,35 @@ TEST_F(StartupTest, YesCopiesWalksTheDestinationAndSaysProcessingEnd) {
         "messageBox Tolvex 0 Processing end",
         "endProgram",
     };
-    EXPECT_EQ(fake.calls, expected);
+    // Unattended: the same calls without a message box, and a shell told to show nothing
+    // (FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR).
+    std::vector<std::string> unattended = asked;
+    std::erase_if(unattended, [](const std::string& c) { return c.starts_with("messageBox"); });
+    const struct {
+        StartOptions options;
+        std::vector<std::string> calls;
+        std::uint16_t flags;
+    } cases[] = {{{}, asked, 0x10}, {kUnattended, unattended, 0x614}};
+    for (const auto& c : cases) {
+        FakePlatform local;
+        local.replies = {Reply::Yes, Reply::Ok};
+        local.addFolder(u"C:\\Tolvex");
+        local.addFolder(u"C:\\Tolvex\\Model");
+        local.onShellOperation = [&](FileOpStruct&) {
+            local.addFile(u"C:\\Tolvex\\Model\\m.dat", FileAttribute::ReadOnly);
+        };
+        EXPECT_EQ(runProgram(local, c.options, [](const Text&) {}), 0);
+        EXPECT_EQ(local.attributesOf(u"C:\\Tolvex\\Model\\m.dat"), 0u);
+        EXPECT_EQ(local.calls, c.calls);
 
-    ASSERT_EQ(fake.shellRequests.size(), 1u);
-    const FileOpStruct& op = fake.shellRequests[0];
-    EXPECT_EQ(op.hwnd, 0x1234u);
-    EXPECT_EQ(op.wFunc, ShellOperation::Copy);
-    EXPECT_EQ(op.pFrom, Text(u"E:\\Setup\\Model\\*.*\0\0", 20));
-    EXPECT_EQ(op.pTo, Text(u"C:\\Tolvex\\Model\\\0\0", 18));
-    EXPECT_EQ(op.fFlags, ShellFlag::NoConfirmation);
+        ASSERT_EQ(local.shellRequests.size(), 1u);
+        const FileOpStruct& op = local.shellRequests[0];
+        EXPECT_EQ(op.hwnd, 0x1234u);
+        EXPECT_EQ(op.wFunc, ShellOperation::Copy);
+        EXPECT_EQ(op.pFrom, Text(u"E:\\Setup\\Model\\*.*\0\0", 20));
+        EXPECT_EQ(op.pTo, Text(u"C:\\Tolvex\\Model\\\0\0", 18));
+        EXPECT_EQ(op.fFlags, c.flags);
+    }
 }
 
 TEST_F(StartupTest, NoEndsAtOnceWithNothingDone) {
@@ -66,7 +78,7 @@ TEST_F(StartupTest, AFailedOrCancelledCopyStillWalksAndEndsWithStatusTwo) {
         local.replies = {Reply::Yes, Reply::Ok};
         local.shellResult = aborts ? 0 : 1223;
         local.shellAborts = aborts;
-        EXPECT_EQ(runProgram(local, [](const Text&) {}), 2);
+        EXPECT_EQ(runProgram(local, {}, [](const Text&) {}), 2);
         EXPECT_EQ(local.calls.at(local.calls.size() - 2), "messageBox Tolvex 0 Processing end");
     }
 }
@@ -93,7 +105,7 @@ TEST_F(StartupTest, ADestinationRedirectedByALinkIsRefused) {
         local.addFolder(u"C:\\Tolvex");
         local.addFolder(u"C:\\Tolvex\\Model");
         local.addFile(link, FileAttribute::Directory | FileAttribute::ReparsePoint);
-        EXPECT_EQ(runProgram(local, [](const Text&) {}), 3);
+        EXPECT_EQ(runProgram(local, {}, [](const Text&) {}), 3);
         EXPECT_TRUE(local.shellRequests.empty());
         EXPECT_EQ(local.setAttributeCalls, 0);
         EXPECT_NE(local.calls.at(local.calls.size() - 2).find(narrow(link) + "\""),
@@ -113,6 +125,15 @@ TEST_F(StartupTest, AnErrorInTheWalkSkipsProcessingEndAndNamesTheFile) {
         EXPECT_EQ(call.find("Processing end"), std::string::npos);
     EXPECT_NE(fake.calls.at(fake.calls.size() - 2).find("C:\\Tolvex\\Model\\locked"),
               std::string::npos);
+    EXPECT_TRUE(lastResort.empty());
+
+    // Unattended, the report goes to the last resort (standard error) and no box is shown.
+    fake.calls.clear();
+    EXPECT_EQ(run(kUnattended), 3);
+    for (const auto& call : fake.calls)
+        EXPECT_FALSE(call.starts_with("messageBox")) << call;
+    ASSERT_EQ(lastResort.size(), 1u);
+    EXPECT_NE(narrow(lastResort[0]).find("C:\\Tolvex\\Model\\locked"), std::string::npos);
 }
 
 TEST_F(StartupTest, WhenTheErrorCannotBeShownItGoesToTheLastResort) {
@@ -121,7 +142,7 @@ TEST_F(StartupTest, WhenTheErrorCannotBeShownItGoesToTheLastResort) {
             throw std::runtime_error("no terminal");
         }
     } silent;
-    EXPECT_EQ(runProgram(silent, [&](const Text& r) { lastResort.push_back(r); }), 3);
+    EXPECT_EQ(runProgram(silent, {}, [&](const Text& r) { lastResort.push_back(r); }), 3);
     EXPECT_TRUE(silent.shellRequests.empty());
     ASSERT_EQ(lastResort.size(), 1u);
     EXPECT_EQ(lastResort[0], u"no terminal");

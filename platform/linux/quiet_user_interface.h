@@ -1,5 +1,6 @@
 // A user interface that shows nothing and asks nobody: every message box gets one fixed reply
-// and a file that cannot be copied is skipped. For benchmarks and tests.
+// and a file that cannot be copied is skipped. For benchmarks and tests, and the base of the
+// unattended install's.
 #pragma once
 
 #include "user_interface.h"

@@ -33,7 +33,7 @@ def reachable_copy(program):
 class Session:
     """The program running on a pseudo-terminal as its controlling terminal."""
 
-    def __init__(self, program, cwd, data_home, user=None):
+    def __init__(self, program, cwd, data_home, user=None, arguments=()):
         env = environment_without_display(data_home)
         if user is not None:
             program = reachable_copy(program)
@@ -45,7 +45,7 @@ class Session:
                     os.setgroups([])
                     os.setgid(user)
                     os.setuid(user)
-                os.execve(program, [program], env)
+                os.execve(program, [program, *arguments], env)
             finally:
                 os._exit(127)  # never go on running the test suite in the child
         self.screen = b""

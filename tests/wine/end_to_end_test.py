@@ -26,8 +26,8 @@ class Run(WineRun):
     """One start of the program with its current directory on a medium; with
     PELLATRIX_SCREENSHOTS set, the dialogs named for it are saved before they are answered."""
 
-    def __init__(self, medium):
-        super().__init__(EXE, medium)
+    def __init__(self, medium, arguments=()):
+        super().__init__(EXE, medium, arguments)
 
     def answer(self, window, key="Return", screenshot=None):
         if screenshot and os.environ.get("PELLATRIX_SCREENSHOTS"):
@@ -160,6 +160,47 @@ class EndToEnd(unittest.TestCase):
         run.answer(run.next_dialog(), "Return")  # the error report
         self.assertEqual(run.status(), 3)
         self.assertEqual(list(elsewhere.iterdir()), [])
+
+    def test_switches(self):
+        """/? shows the usage, /S (also -s) installs showing nothing, anything else is ignored."""
+        asked = ["May I copy the Model file?", "Processing end"]
+        files = {"model.ini": b"scale", "textures/checker.pbm": b"P1"}
+        # arguments, medium, exit statuses, message boxes (their starts), whether Model arrives
+        cases = [
+            (["/?"], "sample", (0,), ["Pellatrix 1.05\n\nPellatrix.exe [/S]"], False),
+            (["/S"], "sample", (0,), [], True),
+            (["-s"], "sample", (0,), [], True),
+            # Wine's shell copy returns 0 for a missing source, where Windows' reports 2.
+            (["/S"], "no Model", (0, 2), [], False),
+            # Wine's copy reports this clash only for a Model that holds files alone.
+            (["/S"], "one file, and a file in place of C:\\Tolvex\\Model", (2,), [], False),
+            (["/x", "--help", "S", "/Silent"], "sample", (0,), asked, True),
+        ]
+        for arguments, medium, statuses, messages, arrives in cases:
+            with self.subTest(arguments=arguments, medium=medium):
+                self.clear_destination()
+                self.medium = pathlib.Path(tempfile.mkdtemp(dir=self.workspace))
+                if medium == "sample":
+                    self.model_with(files)
+                    make_read_only(self.medium / "Model" / "model.ini")
+                elif medium != "no Model":
+                    self.model_with({"only.mdl": b"one"})
+                    (self.drive_c / "Tolvex").mkdir()
+                    self.destination.write_bytes(b"in the way")
+                run = Run(self.medium, arguments)
+                for _ in messages:
+                    run.answer_next()
+                self.assertIn(run.status(), statuses)
+                shown = run.messages()
+                self.assertEqual([text[:len(start)] for text, start in zip(shown, messages)],
+                                 messages)
+                self.assertEqual(len(shown), len(messages), shown)
+                if arrives:
+                    self.assertEqual({k: v for k, v in tree(self.destination).items() if v},
+                                     files)
+                    self.assert_all_writable(self.destination)
+                else:
+                    self.assertFalse(self.destination.is_dir())
 
 
 if __name__ == "__main__":

@@ -82,11 +82,11 @@ def xdotool(*arguments):
 class WineRun:
     """One start of the program under Wine with its current directory on a medium."""
 
-    def __init__(self, exe, medium):
+    def __init__(self, exe, medium, arguments=()):
         self.seen = set()
         # Wine's message box trace tells the text of every message box the program shows.
         self.trace = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([wine_loader(), str(exe)], cwd=medium,
+        self.process = subprocess.Popen([wine_loader(), str(exe), *arguments], cwd=medium,
                                         env=dict(wine_environment(), WINEDEBUG="-all,+msgbox"),
                                         stdout=subprocess.DEVNULL, stderr=self.trace)
 
