@@ -20,6 +20,8 @@ class PellatrixCategory : public std::error_category {
             return "it is a link or junction, which could send the files somewhere else";
         case PellatrixError::NoWayToAsk:
             return "there is neither a terminal nor a display to ask on";
+        case PellatrixError::LinkOnTheWay:
+            return "it is a link or lies behind one, and links are not followed here";
         }
         return "unknown error";
     }

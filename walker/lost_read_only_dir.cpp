@@ -27,7 +27,9 @@ class ListingGuard {
     ListingHandle handle_;
 };
 
-bool isDotOrDotDot(const Text& name) { return name == u"." || name == u".."; }
+bool isDotOrDotDot(const Text& name) {
+    return name == u"." || name == u"..";
+}
 
 } // namespace
 
@@ -41,8 +43,13 @@ void LostReadOnlyDir::sub_M_Get_File(Text& str_Path) {
     platform_.processMessages();
     str_Path = AddSeparator(str_Path);
 
+    // One path for the whole walk: each level appends to it and cuts it back to its folder,
+    // so a deep tree costs one path's length, not one path per level.
+    const std::size_t folderLength = str_Path.size();
     FindData entry;
-    ListingGuard listing(platform_, platform_.openListing(str_Path + u"*.*", entry));
+    str_Path += u"*.*";
+    ListingGuard listing(platform_, platform_.openListing(str_Path, entry));
+    str_Path.resize(folderLength);
     if (listing.get() == kInvalidListing)
         return; // a missing folder, or nothing in it
     do {
@@ -51,8 +58,10 @@ void LostReadOnlyDir::sub_M_Get_File(Text& str_Path) {
         if (isDotOrDotDot(name) || (attributes & FileAttribute::ReparsePoint))
             continue;
         if (attributes & FileAttribute::Directory) {
-            Text subfolder = str_Path + name + u"\\";
-            sub_M_Get_File(subfolder);
+            str_Path += name;
+            str_Path += u'\\';
+            sub_M_Get_File(str_Path);
+            str_Path.resize(folderLength);
         } else {
             LoseReadOnly(name, str_Path);
         }
