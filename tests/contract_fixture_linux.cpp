@@ -19,7 +19,8 @@ const linux::DriveMapping& drives() {
 } // namespace
 
 std::unique_ptr<PlatformServices> makePlatformUnderTest() {
-    return std::make_unique<linux::LinuxPlatform>(drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
+    return std::make_unique<linux::LinuxPlatform>(
+        drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
 }
 
 Text platformPathOf(const std::filesystem::path& native) {
@@ -28,6 +29,12 @@ Text platformPathOf(const std::filesystem::path& native) {
 
 std::filesystem::path nativePathOf(const Text& windowsPath) {
     return drives().nativePathOf(windowsPath);
+}
+
+bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
+                    std::string&) {
+    std::filesystem::create_directory_symlink(target, link);
+    return true;
 }
 
 } // namespace pellatrix::testing

@@ -18,4 +18,15 @@ std::filesystem::path nativePathOf(const Text& windowsPath) {
     return std::filesystem::path(win32::toWide(windowsPath));
 }
 
+std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path&, std::string& whyNot) {
+    whyNot = "a Windows program under Wine cannot mount a file system that fails on demand";
+    return nullptr;
+}
+
+bool makeFolderLink(const std::filesystem::path&, const std::filesystem::path&,
+                    std::string& whyNot) {
+    whyNot = "Wine shows a Unix link as the folder it points at";
+    return false;
+}
+
 } // namespace pellatrix::testing
