@@ -135,14 +135,14 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
             throwFor(errno, "list", Text(folder));
         }
         // Below a listing, the folder is known by its name there; otherwise by its path.
-        Text known(folder);
+        std::u16string_view known = folder;
         if (parent) {
-            const std::size_t start = known.find_last_of(u'\\', known.size() - 2) + 1;
-            known = known.substr(start, known.size() - 1 - start);
+            known.remove_suffix(1);
+            known.remove_prefix(known.find_last_of(u'\\') + 1);
         }
-        listing = std::make_unique<DirectoryListing>(std::move(opened), parent, std::move(known),
-                                                     std::move(name),
-                                                     !DriveMapping::isDriveRoot(Text(folder)));
+        listing =
+            std::make_unique<DirectoryListing>(std::move(opened), parent, Text(known),
+                                               std::move(name), !DriveMapping::isDriveRoot(folder));
         if (!listing->next(data))
             return kInvalidListing; // nothing matches
         open_.push_back(listing.get());
