@@ -4,6 +4,7 @@
 
 #include "platform_services.h"
 
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -33,7 +34,11 @@ inline std::error_code make_error_code(PellatrixError e) noexcept {
     return {static_cast<int>(e), pellatrixCategory()};
 }
 
+// How the report shows a path: as it stands where this is empty; a platform whose people know
+// their paths in another form than the program's Windows paths converts it.
+using PathDisplay = std::function<Text(const Text& path)>;
+
 // The report shown when an error ends the program: names the error and the path.
-Text describeError(const std::exception& error);
+Text describeError(const std::exception& error, const PathDisplay& showPath = {});
 
 } // namespace pellatrix

@@ -7,14 +7,14 @@
 
 namespace pellatrix {
 
-int runProgram(PlatformServices& platform,
-               const std::function<void(const Text&)>& reportLastResort) {
+int runProgram(PlatformServices& platform, const std::function<void(const Text&)>& reportLastResort,
+               const PathDisplay& showPath) {
     Form1 form(platform);
     try {
         form.Form_Load();
         return form.exitStatus();
     } catch (const std::exception& error) {
-        const Text report = describeError(error);
+        const Text report = describeError(error, showPath);
         try {
             platform.messageBox(report, Mdl2::kTitle, Mdl2::kErrorStyle);
         } catch (const std::exception&) {

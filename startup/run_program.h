@@ -2,14 +2,16 @@
 // escaped it, and give the exit status.
 #pragma once
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 
 #include <functional>
 
 namespace pellatrix {
 
 // reportLastResort is called with the report when even the error message box fails (no
-// terminal and no display); it writes to standard error or the system log.
-int runProgram(PlatformServices& platform, const std::function<void(const Text&)>& reportLastResort);
+// terminal and no display); it writes to standard error or the system log. showPath gives
+// the form in which the report shows a path (describeError).
+int runProgram(PlatformServices& platform, const std::function<void(const Text&)>& reportLastResort,
+               const PathDisplay& showPath = {});
 
 } // namespace pellatrix
