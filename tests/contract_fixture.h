@@ -34,6 +34,11 @@ class FaultyFolder {
 std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path& mountPoint,
                                                 std::string& whyNot);
 
+// Stores the Windows attributes `value` ("0x1") in user.DOSATTRIB, as Samba and other
+// programs keep them on a Linux disk; false, with the reason in whyNot, where that cannot be done.
+bool storeDosAttributes(const std::filesystem::path& file, const std::string& value,
+                        std::string& whyNot);
+
 // Makes link a symbolic link to the folder target; false, with the reason in whyNot, where the
 // platform does not see such a link as a link.
 bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,

@@ -84,6 +84,15 @@ TEST_F(ContractTest, AttributesOfFilesAndFoldersRoundTrip) {
     EXPECT_EQ(readFile(temp / "ro.txt"), "now writable");
 }
 
+TEST_F(ContractTest, AStoredReadOnlyBitDoesNotMakeAWritableFileReadOnly) {
+    // Wine reads read-only from the permissions alone; both builds agree on one disk.
+    writeFile(temp / "writable", "x");
+    std::string whyNot;
+    if (!storeDosAttributes(temp / "writable", "0x3", whyNot))
+        GTEST_SKIP() << whyNot;
+    EXPECT_EQ(attributes("writable"), kArchive | kHidden);
+}
+
 TEST_F(ContractTest, MissingPathsRaiseErrorsThatNameThePath) {
     for (const auto& operation : {0, 1}) {
         try {
