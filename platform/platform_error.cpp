@@ -22,6 +22,8 @@ class PellatrixCategory : public std::error_category {
             return "there is neither a terminal nor a display to ask on";
         case PellatrixError::LinkOnTheWay:
             return "it is a link or lies behind one, and links are not followed here";
+        case PellatrixError::TooDeep:
+            return "it lies too deep in nested folders to be walked";
         }
         return "unknown error";
     }

@@ -28,6 +28,7 @@ enum class PellatrixError {
     DestinationIsLink = 1, // a folder on the way to the destination is a link or junction
     NoWayToAsk,            // neither a terminal nor a display to ask the question on
     LinkOnTheWay,          // a link stands where a folder or file is expected
+    TooDeep,               // folders nested deeper than the walk's stack holds
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {

@@ -33,8 +33,7 @@ std::filesystem::path nativePathOf(const Text& windowsPath) {
     return drives().nativePathOf(windowsPath);
 }
 
-bool storeDosAttributes(const std::filesystem::path& file, const std::string& value,
-                        std::string&) {
+bool storeDosAttributes(const std::filesystem::path& file, const std::string& value, std::string&) {
     return setxattr(file.c_str(), linux::kDosAttributeName, value.data(), value.size(), 0) == 0;
 }
 

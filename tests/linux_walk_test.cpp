@@ -64,9 +64,12 @@ int readOnlyInChain(const std::filesystem::path& top, int depth, const std::stri
 // EMFILE) and peak resident memory in KiB. warmUp walks once and raises an error once before
 // the descriptors are bounded: the sanitizers' first check of each type needs descriptors.
 std::pair<int, long> walkInChild(const std::filesystem::path& folder, int descriptors,
-                                 bool warmUp = false) {
+                                 bool warmUp = false, rlim_t stack = RLIM_INFINITY) {
     const pid_t child = fork();
     if (child == 0) {
+        const rlimit stackBound{stack, stack};
+        if (stack != RLIM_INFINITY)
+            setrlimit(RLIMIT_STACK, &stackBound);
         LinuxPlatform platform = makePlatform();
         const Text start = platform.drives().windowsPathOf(folder.string());
         if (warmUp) {
@@ -128,6 +131,9 @@ TEST_F(DeepWalkTest, TreesDeeperThanAnyPathAreWalkedWholeInBoundedMemoryAndDescr
 #if !defined(__SANITIZE_ADDRESS__)
         EXPECT_LT(peakKiB, 16 * 1024) << shape.depth << " levels";
 #endif
+        // With a stack too small for the depth, an error instead of a crash.
+        if (shape.depth > 1000)
+            EXPECT_EQ(walkInChild(temp / "tree", 24, false, 512 * 1024).first, 1);
         removeTree();
     }
 }

@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,6 +30,25 @@ bool meansNothingToList(int error) {
     if (error == ELOOP)
         throw PlatformError(make_error_code(PellatrixError::LinkOnTheWay), operation, path);
     throwErrno(error, operation, path);
+}
+
+// True when the calling thread's stack has less than a margin left. The walk takes one stack
+// frame per folder level: a listing opened past this point would crash it a few levels on.
+bool stackNearlyFull() {
+    constexpr std::uintptr_t kMargin = 256 * 1024;
+    static thread_local const std::uintptr_t lowest = [] {
+        pthread_attr_t attributes;
+        void* stack = nullptr;
+        std::size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+            return std::uintptr_t{0};
+        pthread_attr_getstack(&attributes, &stack, &size);
+        pthread_attr_destroy(&attributes);
+        return reinterpret_cast<std::uintptr_t>(stack);
+    }();
+    const char here = 0;
+    const auto at = reinterpret_cast<std::uintptr_t>(&here);
+    return lowest != 0 && at - lowest < kMargin;
 }
 
 // The first name of a shell name list ("name\0\0").
@@ -127,6 +147,8 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
         }
         setFindData(data, attributes, name);
     } else {
+        if (stackNearlyFull())
+            throw PlatformError(make_error_code(PellatrixError::TooDeep), "list", Text(folder));
         DirectoryListing* parent = nullptr;
         UniqueFd opened = openFolder(folder, parent);
         if (!opened) {
