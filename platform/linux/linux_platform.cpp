@@ -133,10 +133,12 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
     std::unique_ptr<DirectoryListing> listing;
     if (!hasWildcards(name)) {
         // A plain name lists that one entry, as it is spelt on the disk.
+        if (name == u"." || name == u"..")
+            return kInvalidListing;
         Place where;
         std::uint32_t attributes = 0;
-        if (!place(pattern, where) || where.name == ".") {
-            if (meansNothingToList(errno) || where.name == ".")
+        if (!place(pattern, where)) {
+            if (meansNothingToList(errno))
                 return kInvalidListing;
             throwFor(errno, "list", Text(folder));
         }
@@ -167,8 +169,8 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
                                                std::move(name), !DriveMapping::isDriveRoot(folder));
         if (!listing->next(data))
             return kInvalidListing; // nothing matches
-        open_.push_back(listing.get());
         boundOpenListings(*listing);
+        open_.push_back(listing.get());
     }
     const ListingHandle handle = nextListing_++;
     listings_.emplace(handle, std::move(listing));
