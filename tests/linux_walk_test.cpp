@@ -144,6 +144,28 @@ TEST_F(DeepWalkTest, RunningOutOfDescriptorsIsAnError) {
     EXPECT_EQ(walkInChild(temp / "tree", 0, true).first, 2);
 }
 
+TEST(AsideListingTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) {
+    // Seventeen listings open below the first put it aside; it is taken up through ".." of the
+    // one below it, which now lies elsewhere: going on there would walk another folder.
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "top");
+    makeChain(temp / "top", 18, "d");
+    LinuxPlatform platform = makePlatform();
+    Text folder = platform.drives().windowsPathOf((temp / "top").string()) + u"\\";
+    std::vector<ListingHandle> listings;
+    FindData data;
+    for (int level = 0; level < 18; ++level, folder += u"d\\") {
+        listings.push_back(platform.openListing(folder + u"*.*", data));
+        while (Text(data.cFileName.data()) != u"d")
+            ASSERT_TRUE(platform.advanceListing(listings.back(), data));
+    }
+    std::filesystem::rename(temp / "top" / "d", temp / "elsewhere");
+    for (int level = 17; level > 0; --level)
+        platform.closeListing(listings[static_cast<std::size_t>(level)]);
+    EXPECT_THROW(while (platform.advanceListing(listings[0], data)){}, PlatformError);
+    platform.closeListing(listings[0]);
+}
+
 TEST(StoredReadOnlyTest, ClearingReadOnlyClearsTheStoredBitAndKeepsHiddenAndSystem) {
     TempFolder temp;
     testing::writeFile(temp / "f", "x");
