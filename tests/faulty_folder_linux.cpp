@@ -98,6 +98,7 @@ std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path& mou
     char* argv[] = {program, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, argv);
     fuse* session = fuse_new(&args, &operations, sizeof operations, nullptr);
+    fuse_opt_free_args(&args);
     std::filesystem::create_directories(mountPoint);
     if (!session || fuse_mount(session, mountPoint.c_str()) != 0) {
         if (session)
