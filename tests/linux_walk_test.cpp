@@ -132,8 +132,9 @@ TEST_F(DeepWalkTest, TreesDeeperThanAnyPathAreWalkedWholeInBoundedMemoryAndDescr
         EXPECT_LT(peakKiB, 16 * 1024) << shape.depth << " levels";
 #endif
         // With a stack too small for the depth, an error instead of a crash.
-        if (shape.depth > 1000)
+        if (shape.depth > 1000) {
             EXPECT_EQ(walkInChild(temp / "tree", 24, false, 512 * 1024).first, 1);
+        }
         removeTree();
     }
 }
