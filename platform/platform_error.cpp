@@ -20,6 +20,10 @@ class PellatrixCategory : public std::error_category {
             return "it is a link or junction, which could send the files somewhere else";
         case PellatrixError::NoWayToAsk:
             return "there is neither a terminal nor a display to ask on";
+        case PellatrixError::LinkOnTheWay:
+            return "it is a link or lies behind one, and links are not followed here";
+        case PellatrixError::TooDeep:
+            return "it lies too deep in nested folders to be walked";
         }
         return "unknown error";
     }
@@ -36,11 +40,12 @@ PlatformError::PlatformError(std::error_code code, std::string operation, Text p
     : std::system_error(code, describe(operation, path)), operation_(std::move(operation)),
       path_(std::move(path)) {}
 
-Text describeError(const std::exception& error) {
+Text describeError(const std::exception& error, const PathDisplay& showPath) {
     if (const auto* platform = dynamic_cast<const PlatformError*>(&error)) {
         // Rebuilt from the parts so that the path keeps every character it had.
-        return u"Could not " + fromUtf8(platform->operation()) + u" \"" + platform->path() +
-               u"\": " + fromUtf8(platform->code().message());
+        const Text path = showPath ? showPath(platform->path()) : platform->path();
+        return u"Could not " + fromUtf8(platform->operation()) + u" \"" + path + u"\": " +
+               fromUtf8(platform->code().message());
     }
     return fromUtf8(error.what());
 }

@@ -4,6 +4,7 @@
 
 #include "platform_services.h"
 
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -26,13 +27,19 @@ class PlatformError : public std::system_error {
 enum class PellatrixError {
     DestinationIsLink = 1, // a folder on the way to the destination is a link or junction
     NoWayToAsk,            // neither a terminal nor a display to ask the question on
+    LinkOnTheWay,          // a link stands where a folder or file is expected
+    TooDeep,               // folders nested deeper than the walk's stack holds
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {
     return {static_cast<int>(e), pellatrixCategory()};
 }
 
+// How the report shows a path: as it stands where this is empty; a platform whose people know
+// their paths in another form than the program's Windows paths converts it.
+using PathDisplay = std::function<Text(const Text& path)>;
+
 // The report shown when an error ends the program: names the error and the path.
-Text describeError(const std::exception& error);
+Text describeError(const std::exception& error, const PathDisplay& showPath = {});
 
 } // namespace pellatrix

@@ -1,5 +1,6 @@
 // The Linux entry point: the command line (GNU conventions), the Linux platform, the job, the
 // exit status.
+#include "platform/linux/display_text.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/unattended_user_interface.h"
 #include "platform/platform_error.h"
@@ -112,12 +113,15 @@ int main(int argc, char** argv) {
     }
     const bool unattended = line.action == Action::InstallUnattended;
     try {
-        linux::LinuxPlatform platform(linux::DriveMapping::fromEnvironment(),
-                                      unattended
-                                          ? std::make_unique<linux::UnattendedUserInterface>()
-                                          : linux::makeUserInterface());
-        return runProgram(platform, unattended ? kUnattended : StartOptions{},
-                          reportOnStandardError);
+        const linux::DriveMapping drives = linux::DriveMapping::fromEnvironment();
+        std::unique_ptr<linux::UserInterface> ui =
+            unattended ? std::make_unique<linux::UnattendedUserInterface>(drives)
+                       : linux::makeUserInterface(drives);
+        linux::LinuxPlatform platform(drives, std::move(ui));
+        // A Linux user reads Linux paths: the report shows the native one.
+        return runProgram(
+            platform, unattended ? kUnattended : StartOptions{}, reportOnStandardError,
+            [&drives](const Text& path) { return fromUtf8(linux::displayPath(drives, path)); });
     } catch (const std::exception& error) {
         reportOnStandardError(describeError(error)); // the platform itself could not be made
         return Mdl2::kExitError;

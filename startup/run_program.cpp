@@ -21,13 +21,14 @@ bool showErrorReport(PlatformServices& platform, const Text& report) {
 } // namespace
 
 int runProgram(PlatformServices& platform, const StartOptions& options,
-               const std::function<void(const Text&)>& reportLastResort) {
+               const std::function<void(const Text&)>& reportLastResort,
+               const PathDisplay& showPath) {
     Form1 form(platform, options);
     try {
         form.Form_Load();
         return form.exitStatus();
     } catch (const std::exception& error) {
-        const Text report = describeError(error);
+        const Text report = describeError(error, showPath);
         if (!options.showMessages || !showErrorReport(platform, report))
             reportLastResort(report);
         try {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "form1.h"
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 
 #include <functional>
 
@@ -11,8 +11,10 @@ namespace pellatrix {
 
 // reportLastResort is called with the report when it is not to be shown in a message box
 // (options.showMessages is false) or when even the error message box fails (no terminal and
-// no display); it writes to standard error or the system log.
+// no display); it writes to standard error or the system log. showPath gives the form in
+// which the report shows a path (describeError).
 int runProgram(PlatformServices& platform, const StartOptions& options,
-               const std::function<void(const Text&)>& reportLastResort);
+               const std::function<void(const Text&)>& reportLastResort,
+               const PathDisplay& showPath = {});
 
 } // namespace pellatrix

@@ -1,9 +1,11 @@
 // The Linux platform as the contract suite sees it: C: is a temporary folder of this process,
 // every other path is reached through Z:.
 #include "contract_fixture.h"
+#include "platform/linux/file_attributes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/quiet_user_interface.h"
 
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace pellatrix::testing {
@@ -19,7 +21,8 @@ const linux::DriveMapping& drives() {
 } // namespace
 
 std::unique_ptr<PlatformServices> makePlatformUnderTest() {
-    return std::make_unique<linux::LinuxPlatform>(drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
+    return std::make_unique<linux::LinuxPlatform>(
+        drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
 }
 
 Text platformPathOf(const std::filesystem::path& native) {
@@ -28,6 +31,16 @@ Text platformPathOf(const std::filesystem::path& native) {
 
 std::filesystem::path nativePathOf(const Text& windowsPath) {
     return drives().nativePathOf(windowsPath);
+}
+
+bool storeDosAttributes(const std::filesystem::path& file, const std::string& value, std::string&) {
+    return setxattr(file.c_str(), linux::kDosAttributeName, value.data(), value.size(), 0) == 0;
+}
+
+bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
+                    std::string&) {
+    std::filesystem::create_directory_symlink(target, link);
+    return true;
 }
 
 } // namespace pellatrix::testing

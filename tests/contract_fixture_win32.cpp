@@ -18,4 +18,22 @@ std::filesystem::path nativePathOf(const Text& windowsPath) {
     return std::filesystem::path(win32::toWide(windowsPath));
 }
 
+std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path&, std::string& whyNot) {
+    whyNot = "a Windows program under Wine cannot mount a file system that fails on demand";
+    return nullptr;
+}
+
+bool storeDosAttributes(const std::filesystem::path&, const std::string&, std::string& whyNot) {
+    // By hand, Wine 8 shows a writable file whose user.DOSATTRIB says read-only as writable,
+    // as the Linux platform does.
+    whyNot = "a Windows program cannot write user.DOSATTRIB";
+    return false;
+}
+
+bool makeFolderLink(const std::filesystem::path&, const std::filesystem::path&,
+                    std::string& whyNot) {
+    whyNot = "Wine shows a Unix link as the folder it points at";
+    return false;
+}
+
 } // namespace pellatrix::testing

@@ -33,13 +33,13 @@ TEST(ProgressDisplay, FractionFollowsBytesAndStaysWithinTheBar) {
     EXPECT_DOUBLE_EQ(doneFraction(progressOf(0, 0, 0, 0)), 0.0);
 }
 
-TEST(ProgressDisplay, SplitsWindowsPathsIntoFolderAndName) {
-    EXPECT_EQ(fileNameOf(u"C:\\Tolvex\\Model\\a b.dat"), u"a b.dat");
-    EXPECT_EQ(folderOf(u"C:\\Tolvex\\Model\\a b.dat"), u"C:\\Tolvex\\Model");
-    EXPECT_EQ(fileNameOf(u"Z:\\x"), u"x");
-    EXPECT_EQ(folderOf(u"Z:\\x"), u"Z:");
-    EXPECT_EQ(fileNameOf(u"plain"), u"plain");
-    EXPECT_EQ(folderOf(u"plain"), u"");
+TEST(ProgressDisplay, SplitsShownPathsIntoFolderAndName) {
+    EXPECT_EQ(fileNameOf("~/.local/share/Tolvex/Model/a b.dat"), "a b.dat");
+    EXPECT_EQ(folderOf("~/.local/share/Tolvex/Model/a b.dat"), "~/.local/share/Tolvex/Model");
+    EXPECT_EQ(fileNameOf("/x"), "x");
+    EXPECT_EQ(folderOf("/x"), "/");
+    EXPECT_EQ(fileNameOf("plain"), "plain");
+    EXPECT_EQ(folderOf("plain"), "");
 }
 
 TEST(ProgressThrottle, LetsTheFirstUpdateThroughThenOnePerInterval) {

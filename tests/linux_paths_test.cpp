@@ -2,6 +2,7 @@
 // matching.
 #include "platform/linux/beneath.h"
 #include "platform/linux/directory_reader.h"
+#include "platform/linux/display_text.h"
 #include "platform/linux/drive_mapping.h"
 #include "platform/linux/wildcard_match.h"
 #include "platform/platform_error.h"
@@ -49,6 +50,29 @@ TEST(DriveMappingTest, ABackslashInALinuxNameStaysPartOfTheName) {
     EXPECT_EQ(drives.nativePathOf(windows + u"\\c"), "/media/a\\b/c");
     const std::string privateUse = "/media/x\xEF\x81\x9Cy\\z"; // U+F05C itself in a name
     EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(privateUse)), privateUse);
+}
+
+TEST(DisplayPathTest, NativePathsWithHomeAsTildeAndNothingThatActsOnATerminal) {
+    const char* savedHome = std::getenv("HOME");
+    const std::string restore = savedHome ? savedHome : "";
+    setenv("HOME", "/home/u/", 1);
+    const DriveMapping drives("/home/u/.local/share");
+    const std::pair<Text, std::string> cases[] = {
+        {u"C:\\Tolvex\\Model\\", "~/.local/share/Tolvex/Model"},
+        {u"Z:\\tmp\\medium\\Model\\mesh.dat", "/tmp/medium/Model/mesh.dat"},
+        {u"Z:\\home\\u", "~"},
+        {u"Z:\\home\\u2\\x", "/home/u2/x"},
+        {u"Z:\\", "/"},
+        {u"Z:\\\x1b[2J\x1b[Hfake\tend\n", "/\\033[2J\\033[Hfake\\tend\\n"},
+        {u"Z:\\c1 \u009b del \u007f", "/c1 \\302\\233 del \\177"},
+        {drives.windowsPathOf("/x/caf\xE9"), "/x/caf\\351"},
+        {drives.windowsPathOf("/a\\b"), "/a\\\\b"},
+        {u"Z:\\\u30c7\u30fc\u30bf \U0001F600", "/\u30c7\u30fc\u30bf \U0001F600"},
+        {u"no path: \x1b", "no path: \\033"},
+    };
+    for (const auto& [windows, shown] : cases)
+        EXPECT_EQ(displayPath(drives, windows), shown) << shown;
+    setenv("HOME", restore.c_str(), 1);
 }
 
 // Both ways of resolving (openat2 and the component walk) refuse the same paths.

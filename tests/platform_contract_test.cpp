@@ -29,18 +29,27 @@ class ContractTest : public ::testing::Test {
         return platform->readAttributes(at(relative)) & kContractBits;
     }
 
+    // Closes a listing on every way out.
+    struct Listing {
+        PlatformServices& platform;
+        ListingHandle handle;
+        ~Listing() {
+            if (handle != kInvalidListing)
+                platform.closeListing(handle);
+        }
+    };
+
     // name -> attributes of one listing, in order, with the name order kept separately.
     std::vector<std::pair<Text, std::uint32_t>> list(const Text& pattern) {
         std::vector<std::pair<Text, std::uint32_t>> entries;
         FindData data;
-        const ListingHandle listing = platform->openListing(pattern, data);
-        if (listing == kInvalidListing)
+        const Listing listing{*platform, platform->openListing(pattern, data)};
+        if (listing.handle == kInvalidListing)
             return entries;
         do {
             const Text name(data.cFileName.data());
             entries.emplace_back(name, data.dwFileAttributes & kContractBits);
-        } while (platform->advanceListing(listing, data));
-        platform->closeListing(listing);
+        } while (platform->advanceListing(listing.handle, data));
         return entries;
     }
 
@@ -73,6 +82,15 @@ TEST_F(ContractTest, AttributesOfFilesAndFoldersRoundTrip) {
     EXPECT_FALSE(isReadOnly(temp / "ro.txt"));
     writeFile(temp / "ro.txt", "now writable");
     EXPECT_EQ(readFile(temp / "ro.txt"), "now writable");
+}
+
+TEST_F(ContractTest, AStoredReadOnlyBitDoesNotMakeAWritableFileReadOnly) {
+    // Wine reads read-only from the permissions alone; both builds agree on one disk.
+    writeFile(temp / "writable", "x");
+    std::string whyNot;
+    if (!storeDosAttributes(temp / "writable", "0x3", whyNot))
+        GTEST_SKIP() << whyNot;
+    EXPECT_EQ(attributes("writable"), kArchive | kHidden);
 }
 
 TEST_F(ContractTest, MissingPathsRaiseErrorsThatNameThePath) {
@@ -175,6 +193,60 @@ TEST_F(ContractTest, CopyOfASingleFileStillMakesAFolder) {
     EXPECT_EQ(copy(temp / "Model", temp / "dest" / "Model"), 0);
     EXPECT_TRUE(fs::is_directory(temp / "dest" / "Model"));
     EXPECT_EQ(readFile(temp / "dest" / "Model" / "only.dat"), "one");
+}
+
+// Faults of the disk and of other programs: each is an error naming the path, never the end of
+// a folder, and never a way out of the folder being walked.
+
+// Where the path an error names starts with `path`.
+::testing::AssertionResult names(const PlatformError& error, const Text& path) {
+    if (error.path().rfind(path, 0) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the error names another path";
+}
+
+TEST_F(ContractTest, AListingThatFailsAtOnceOrPartWayIsAnErrorNamingTheFolder) {
+    std::string whyNot;
+    const auto faulty = mountFaultyFolder(temp / "faulty", whyNot);
+    if (!faulty)
+        GTEST_SKIP() << whyNot;
+    for (const char* name : {"partway", "atstart", "denied"}) {
+        const Text folder = at(fs::path("faulty") / name);
+        try {
+            list(folder + u"\\*.*");
+            ADD_FAILURE() << name << ": listed to the end";
+        } catch (const PlatformError& error) {
+            EXPECT_TRUE(names(error, folder)) << name;
+        }
+    }
+}
+
+TEST_F(ContractTest, ALinkWhereAFolderIsExpectedIsAnErrorAndLeadsNowhere) {
+    writeFile(temp / "outside" / "f.txt", "x");
+    makeReadOnly(temp / "outside" / "f.txt");
+    fs::create_directories(temp / "inside" / "sub");
+    std::string whyNot;
+    if (!makeFolderLink(temp / "outside", temp / "inside" / "link", whyNot))
+        GTEST_SKIP() << whyNot;
+    const Text link = at(fs::path("inside") / "link");
+    try {
+        list(link + u"\\*.*");
+        ADD_FAILURE() << "listed through the link";
+    } catch (const PlatformError& error) {
+        EXPECT_TRUE(names(error, link));
+    }
+    EXPECT_THROW(platform->readAttributes(link + u"\\f.txt"), PlatformError);
+    EXPECT_THROW(platform->setAttributes(link + u"\\f.txt", kArchive), PlatformError);
+
+    // A folder that its parent listed, replaced by a link before the walk enters it.
+    FindData data;
+    const Listing parent{*platform, platform->openListing(at("inside") + u"\\*.*", data)};
+    while (Text(data.cFileName.data()) != u"sub")
+        ASSERT_TRUE(platform->advanceListing(parent.handle, data));
+    fs::remove(temp / "inside" / "sub");
+    fs::rename(temp / "inside" / "link", temp / "inside" / "sub");
+    EXPECT_THROW(list(at("inside") + u"\\sub\\*.*"), PlatformError);
+    EXPECT_TRUE(isReadOnly(temp / "outside" / "f.txt"));
 }
 
 } // namespace

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev googletest
   groff-base
-  libgtk-3-dev xvfb xdotool x11-apps imagemagick attr
+  libgtk-3-dev xvfb xdotool x11-apps imagemagick attr libfuse3-dev fuse3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 wine32:i386 icoutils python3-pefile
 )

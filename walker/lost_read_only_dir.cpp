@@ -27,7 +27,22 @@ class ListingGuard {
     ListingHandle handle_;
 };
 
-bool isDotOrDotDot(const Text& name) { return name == u"." || name == u".."; }
+// Cuts a path back to a length on every way out, errors included.
+class PathCut {
+  public:
+    PathCut(Text& path, std::size_t length) : path_(path), length_(length) {}
+    ~PathCut() { path_.resize(length_); }
+    PathCut(const PathCut&) = delete;
+    PathCut& operator=(const PathCut&) = delete;
+
+  private:
+    Text& path_;
+    std::size_t length_;
+};
+
+bool isDotOrDotDot(const Text& name) {
+    return name == u"." || name == u"..";
+}
 
 } // namespace
 
@@ -39,10 +54,15 @@ void LostReadOnlyDir::Change(Text str_Path) {
 
 void LostReadOnlyDir::sub_M_Get_File(Text& str_Path) {
     platform_.processMessages();
-    str_Path = AddSeparator(str_Path);
-
+    // One path for the whole walk: each level appends to it and cuts it back to its folder,
+    // and nothing copies it, so a deep tree costs one path's length, not one path per level.
+    if (str_Path.empty() || str_Path.back() != u'\\')
+        str_Path = AddSeparator(str_Path);
+    const std::size_t folderLength = str_Path.size();
     FindData entry;
-    ListingGuard listing(platform_, platform_.openListing(str_Path + u"*.*", entry));
+    str_Path += u"*.*";
+    ListingGuard listing(platform_, platform_.openListing(str_Path, entry));
+    str_Path.resize(folderLength);
     if (listing.get() == kInvalidListing)
         return; // a missing folder, or nothing in it
     do {
@@ -51,8 +71,10 @@ void LostReadOnlyDir::sub_M_Get_File(Text& str_Path) {
         if (isDotOrDotDot(name) || (attributes & FileAttribute::ReparsePoint))
             continue;
         if (attributes & FileAttribute::Directory) {
-            Text subfolder = str_Path + name + u"\\";
-            sub_M_Get_File(subfolder);
+            str_Path += name;
+            str_Path += u'\\';
+            sub_M_Get_File(str_Path);
+            str_Path.resize(folderLength);
         } else {
             LoseReadOnly(name, str_Path);
         }
@@ -70,13 +92,16 @@ Text LostReadOnlyDir::AddSeparator(const Text& str_Path) {
     return str_Path + u"\\";
 }
 
-void LostReadOnlyDir::LoseReadOnly(const Text& str_Name, const Text& str_Folder) {
-    const Text fullPath = str_Folder + str_Name;
-    const std::uint32_t attributes = platform_.readAttributes(fullPath);
+void LostReadOnlyDir::LoseReadOnly(const Text& str_Name, Text& str_Folder) {
+    // The full path is the folder's path with the name appended for the moment.
+    const std::size_t folderLength = str_Folder.size();
+    str_Folder += str_Name;
+    const PathCut restore(str_Folder, folderLength);
+    const std::uint32_t attributes = platform_.readAttributes(str_Folder);
     if (attributes & FileAttribute::ReparsePoint)
         return; // replaced by a link since it was listed: leave it alone
     if (attributes & FileAttribute::ReadOnly)
-        platform_.setAttributes(fullPath, attributes & ~FileAttribute::ReadOnly);
+        platform_.setAttributes(str_Folder, attributes & ~FileAttribute::ReadOnly);
 }
 
 } // namespace pellatrix

@@ -18,8 +18,9 @@ class LostReadOnlyDir {
 
   private:
     static Text AddSeparator(const Text& str_Path);
-    // Clears the read-only bit of str_Folder + str_Name, keeping every other bit.
-    void LoseReadOnly(const Text& str_Name, const Text& str_Folder);
+    // Clears the read-only bit of str_Folder + str_Name, keeping every other bit. str_Folder
+    // is the same on return.
+    void LoseReadOnly(const Text& str_Name, Text& str_Folder);
 
     PlatformServices& platform_;
 };

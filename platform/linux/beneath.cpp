@@ -113,8 +113,9 @@ UniqueFd openBeneath(int rootFd, std::string_view relative, int flags, mode_t mo
         return {};
     }
     UniqueFd opened = openat2Beneath(rootFd, relative, flags, mode);
-    // ENOTDIR may stand for a link where a folder was asked for: the walk tells which.
-    if (opened || (errno != ENOSYS && errno != ENOTDIR))
+    // ENOTDIR may stand for a link where a folder was asked for: the walk tells which. A path
+    // longer than the kernel takes in one piece is walked a component at a time.
+    if (opened || (errno != ENOSYS && errno != ENOTDIR && errno != ENAMETOOLONG))
         return opened;
     return componentWalk(rootFd, components, flags, mode);
 }

@@ -1,94 +1,114 @@
 // Folder listings with DOS patterns.
 #include "directory_listing.h"
 
+#include "drive_mapping.h"
 #include "file_attributes.h"
-#include "platform/text_encoding.h"
+#include "posix_error.h"
 #include "wildcard_match.h"
 
 #include <algorithm>
 #include <fcntl.h>
+#include <vector>
 
 namespace pellatrix::linux {
-namespace {
 
-bool isDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-} // namespace
-
-std::unique_ptr<DirectoryListing> DirectoryListing::open(const DriveMapping& drives,
-                                                         const Text& windowsPattern,
-                                                         FindData& data) {
-    const auto slash = windowsPattern.find_last_of(u"\\/");
-    if (slash == Text::npos)
-        return nullptr;
-    const Text windowsFolder = windowsPattern.substr(0, slash + 1);
-    std::unique_ptr<DirectoryListing> listing(new DirectoryListing);
-    listing->pattern_ = windowsPattern.substr(slash + 1);
-    try {
-        listing->folder_ = drives.nativePathOf(windowsFolder);
-    } catch (const std::exception&) {
-        return nullptr; // no such drive: nothing to list
-    }
-    if (listing->pattern_.empty())
-        return nullptr;
-
-    if (!hasWildcards(listing->pattern_)) {
-        // A plain name lists that one entry, as it is spelt on the disk.
-        listing->single_ = DriveMapping::nativeNameOf(listing->pattern_);
-        if (listing->single_ == "." || listing->single_ == "..")
-            return nullptr;
-        if (!listing->fill(data, listing->single_, listing->pattern_))
-            return nullptr;
-        return listing;
-    }
-
-    listing->dir_ = opendir(listing->folder_.c_str());
-    if (!listing->dir_)
-        return nullptr;
-    if (!DriveMapping::isDriveRoot(windowsFolder))
-        listing->dotsPending_ = 2;
-    if (!listing->next(data))
-        return nullptr;
-    return listing;
-}
-
-DirectoryListing::~DirectoryListing() {
-    if (dir_)
-        closedir(dir_);
-}
-
-bool DirectoryListing::next(FindData& data) {
-    while (dotsPending_ > 0) {
-        const std::string name = dotsPending_-- == 2 ? "." : "..";
-        const Text wideName = fromUtf8(name);
-        if (matchesWildcard(pattern_, wideName) && fill(data, name, wideName))
-            return true;
-    }
-    if (!dir_)
-        return false; // a single-entry listing has given out its entry
-    while (const dirent* entry = readdir(dir_)) {
-        if (isDotOrDotDot(entry->d_name))
-            continue;
-        const Text wideName = DriveMapping::windowsNameOf(entry->d_name);
-        if (matchesWildcard(pattern_, wideName) && fill(data, entry->d_name, wideName))
-            return true; // an entry that vanished since readdir is passed over
-    }
-    return false;
-}
-
-bool DirectoryListing::fill(FindData& data, const std::string& name, const Text& wideName) {
-    std::uint32_t attributes = 0;
-    const std::string path = folder_.ends_with('/') ? folder_ + name : folder_ + "/" + name;
-    if (!readAttributesAt(dir_ ? dirfd(dir_) : AT_FDCWD, dir_ ? name : path, attributes))
-        return false;
+void setFindData(FindData& data, std::uint32_t attributes, const Text& windowsName) {
     data = FindData{};
     data.dwFileAttributes = attributes;
     // A Linux name is at most 255 bytes, so it always fits with its NUL.
-    const std::size_t length = std::min(wideName.size(), data.cFileName.size() - 1);
-    std::copy_n(wideName.begin(), length, data.cFileName.begin());
+    const std::size_t length = std::min(windowsName.size(), data.cFileName.size() - 1);
+    std::copy_n(windowsName.begin(), length, data.cFileName.begin());
+}
+
+DirectoryListing::DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name,
+                                   Text pattern, bool dots)
+    : reader_(std::move(folder)), parent_(parent), name_(std::move(name)),
+      pattern_(std::move(pattern)), depth_(parent ? parent->depth_ + 1 : 0),
+      dotsPending_(dots ? 2 : 0) {}
+
+bool DirectoryListing::next(FindData& data) {
+    while (dotsPending_ > 0) {
+        const char* name = dotsPending_-- == 2 ? "." : "..";
+        const Text windowsName = DriveMapping::windowsNameOf(name);
+        if (matchesWildcard(pattern_, windowsName) && fill(data, name, windowsName))
+            return true;
+    }
+    if (takeUpError_ != 0)
+        throwErrno(takeUpError_, "go on listing", windowsFolder());
+    DirectoryReader::Entry entry;
+    for (;;) {
+        switch (reader_.next(entry)) {
+        case DirectoryReader::Step::End:
+            return false;
+        case DirectoryReader::Step::Failed:
+            throwErrno(errno, "go on listing", windowsFolder());
+        case DirectoryReader::Step::Entry:
+            break;
+        }
+        const std::string name(entry.name);
+        const Text windowsName = DriveMapping::windowsNameOf(name);
+        if (matchesWildcard(pattern_, windowsName) && fill(data, name.c_str(), windowsName))
+            return true; // an entry that vanished since it was listed is passed over
+    }
+}
+
+bool DirectoryListing::fill(FindData& data, const char* name, const Text& windowsName) {
+    std::uint32_t attributes = 0;
+    if (!readAttributesAt(reader_.fd(), name, attributes)) {
+        if (errno == ENOENT)
+            return false;
+        throwErrno(errno, "read the attributes of", windowsFolder() + windowsName);
+    }
+    setFindData(data, attributes, windowsName);
+    lastName_ = name;
+    lastWasFolder_ = (attributes & (FileAttribute::Directory | FileAttribute::ReparsePoint)) ==
+                     FileAttribute::Directory;
     return true;
+}
+
+bool DirectoryListing::isFolder(std::u16string_view windowsFolder) const {
+    if (!windowsFolder.ends_with(u'\\'))
+        return false;
+    windowsFolder.remove_suffix(1);
+    const DirectoryListing* level = this;
+    for (; level->parent_; level = level->parent_) {
+        const std::size_t size = level->name_.size();
+        if (windowsFolder.size() <= size || !windowsFolder.ends_with(level->name_) ||
+            windowsFolder[windowsFolder.size() - size - 1] != u'\\')
+            return false;
+        windowsFolder.remove_suffix(size + 1);
+    }
+    const std::u16string_view top = level->name_;
+    return top.size() == windowsFolder.size() + 1 && top.starts_with(windowsFolder);
+}
+
+Text DirectoryListing::windowsFolder() const {
+    std::vector<const Text*> names;
+    const DirectoryListing* level = this;
+    for (; level->parent_; level = level->parent_)
+        names.push_back(&level->name_);
+    Text path = level->name_;
+    for (auto name = names.rbegin(); name != names.rend(); ++name)
+        path += **name + u"\\";
+    return path;
+}
+
+void DirectoryListing::putAside() {
+    if (!reader_.putAside())
+        throwErrno(errno, "go on listing", windowsFolder());
+}
+
+void DirectoryListing::takeUpFrom(int childFd) {
+    UniqueFd folder(openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder || !reader_.takeUp(std::move(folder)))
+        takeUpError_ = errno;
+}
+
+void DirectoryListing::detachFromParent() {
+    if (!parent_)
+        return;
+    name_ = windowsFolder();
+    parent_ = nullptr;
 }
 
 } // namespace pellatrix::linux

@@ -1,39 +1,76 @@
 // One open listing of a folder, in the manner of FindFirstFileW: the entries whose names
 // match the pattern, "." and ".." first except at a drive root, read lazily so that a folder
 // of any size costs constant memory.
+//
+// A listing holds its folder's descriptor, and knows where it sits without keeping its path:
+// the first listing of a walk keeps the Windows path of its folder, every listing opened
+// below it keeps only its parent listing and its own name, so a walk of any depth keeps one
+// name per level. A listing can be put aside (descriptor closed, buffer freed) and taken up
+// again later on a descriptor of the same folder.
 #pragma once
 
-#include "drive_mapping.h"
+#include "directory_reader.h"
 #include "platform/platform_services.h"
 
-#include <dirent.h>
-#include <memory>
 #include <string>
+#include <string_view>
 
 namespace pellatrix::linux {
 
+// Fills a find record with one entry.
+void setFindData(FindData& data, std::uint32_t attributes, const Text& windowsName);
+
 class DirectoryListing {
   public:
-    // Opens a listing of windowsPattern and fills data with its first entry. Returns nullptr
-    // when the folder is missing or unreadable, or nothing matches.
-    static std::unique_ptr<DirectoryListing> open(const DriveMapping& drives,
-                                                  const Text& windowsPattern, FindData& data);
-    ~DirectoryListing();
+    // A listing of the open folder `folder`. parent: the listing in which the folder was
+    // listed, with `name` the folder's Windows name in it; or nullptr, with `name` the
+    // folder's whole Windows path, ending in "\". pattern: the DOS pattern of the entries.
+    // dots: give "." and ".." first.
+    DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name, Text pattern, bool dots);
     DirectoryListing(const DirectoryListing&) = delete;
     DirectoryListing& operator=(const DirectoryListing&) = delete;
 
-    // Fills data with the next matching entry; false when none is left.
+    // Fills data with the next matching entry; false when none is left. Raises PlatformError
+    // naming the folder when the folder cannot be read, or an entry's attributes cannot be.
     bool next(FindData& data);
 
-  private:
-    DirectoryListing() = default;
-    bool fill(FindData& data, const std::string& name, const Text& wideName);
+    // The folder's descriptor; -1 while the listing is aside.
+    int fd() const { return reader_.fd(); }
+    bool isAside() const { return reader_.isAside(); }
+    DirectoryListing* parent() const { return parent_; }
+    std::size_t depth() const { return depth_; }
+    // The native name of the entry given out last, and whether it was a folder.
+    const std::string& lastName() const { return lastName_; }
+    bool lastWasFolder() const { return lastWasFolder_; }
 
-    DIR* dir_ = nullptr;
-    std::string folder_;   // native folder path
-    Text pattern_;         // the last component of the Windows pattern
-    int dotsPending_ = 0;  // "." and ".." still to give out
-    std::string single_;   // the one entry of a pattern without wildcards
+    // True when windowsFolder (ending in "\") names this listing's folder, compared along the
+    // chain of parents, one name per level.
+    bool isFolder(std::u16string_view windowsFolder) const;
+    // The Windows path of the folder, ending in "\": for error reports.
+    Text windowsFolder() const;
+
+    // Closes the descriptor and frees the buffer. Raises PlatformError when the folder's
+    // identity cannot be read.
+    void putAside();
+    // Takes the listing up again on the parent of the open folder childFd (its ".."), which
+    // must be the same folder as before. A failure is kept and raised by the
+    // next call of next(), where the walk can report it.
+    void takeUpFrom(int childFd);
+    // Makes the listing stand alone: it keeps its whole Windows path instead of its parent.
+    void detachFromParent();
+
+  private:
+    bool fill(FindData& data, const char* name, const Text& windowsName);
+
+    DirectoryReader reader_;
+    DirectoryListing* parent_;
+    Text name_; // the Windows name in the parent, or the whole Windows path without a parent
+    Text pattern_;
+    std::size_t depth_;
+    int dotsPending_;      // "." and ".." still to give out
+    int takeUpError_ = 0;  // errno of a failed take-up, raised by next()
+    std::string lastName_; // the entry given out last
+    bool lastWasFolder_ = false;
 };
 
 } // namespace pellatrix::linux

@@ -142,7 +142,7 @@ std::string DriveMapping::nativeNameOf(std::u16string_view windowsName) {
     return name + toUtf8(windowsName.substr(from));
 }
 
-bool DriveMapping::isDriveRoot(const Text& windowsFolder) {
+bool DriveMapping::isDriveRoot(std::u16string_view windowsFolder) {
     if (windowsFolder.size() < 2 || windowsFolder[1] != u':')
         return false;
     for (std::size_t i = 2; i < windowsFolder.size(); ++i)

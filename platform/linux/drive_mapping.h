@@ -36,7 +36,7 @@ class DriveMapping {
     Text windowsPathOf(const std::string& nativePath) const;
     // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and
     // "..".
-    static bool isDriveRoot(const Text& windowsFolder);
+    static bool isDriveRoot(std::u16string_view windowsFolder);
 
     const std::string& cDriveRoot() const { return cDriveRoot_; }
 

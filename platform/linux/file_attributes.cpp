@@ -88,15 +88,6 @@ void remember(const struct stat& st, const struct timespec& readStart, const cha
                rawDosAttributes(text, length)};
 }
 
-// The raw user.DOSATTRIB value of a path (st is its lstat), or 0 when it has none.
-std::uint32_t storedDosAttributes(const std::string& path, const struct stat& st) {
-    if (memoHolds(st))
-        return dosMemo.raw;
-    char buffer[64];
-    const ssize_t length = lgetxattr(path.c_str(), kDosAttributeName, buffer, sizeof buffer - 1);
-    return rawDosAttributes(buffer, length);
-}
-
 std::string fullPath(int dirFd, const std::string& name) {
     if (dirFd == AT_FDCWD)
         return name;
@@ -132,21 +123,49 @@ ssize_t dosAttributeAt(int dirFd, const std::string& name, char* buffer, std::si
     return lgetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, buffer, size);
 }
 
+// The raw user.DOSATTRIB value of `name` in dirFd (st is its lstat), or 0 when it has none.
+std::uint32_t storedDosAttributes(int dirFd, const std::string& name, const struct stat& st) {
+    if (memoHolds(st))
+        return dosMemo.raw;
+    char buffer[64];
+    const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer - 1);
+    return rawDosAttributes(buffer, length);
+}
+
+#ifndef SYS_setxattrat
+#define SYS_setxattrat 463 // Linux 6.13
+#endif
+
+// Writes user.DOSATTRIB of `name` in dirFd, not following a link; through /proc before 6.13.
+int setDosAttributeAt(int dirFd, const std::string& name, const char* text, std::size_t size) {
+    static bool haveSetxattrat = true;
+    if (dirFd != AT_FDCWD && haveSetxattrat) {
+        XattrArgs args{reinterpret_cast<std::uintptr_t>(text), static_cast<std::uint32_t>(size), 0};
+        const long result = syscall(SYS_setxattrat, dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW,
+                                    kDosAttributeName, &args, sizeof args);
+        if (result == 0 || (errno != ENOSYS && errno != EPERM))
+            return static_cast<int>(result);
+        if (errno == ENOSYS)
+            haveSetxattrat = false;
+    }
+    return lsetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, text, size, 0);
+}
+
 #ifndef SYS_fchmodat2
 #define SYS_fchmodat2 452 // Linux 6.6; the number is the same on every architecture
 #endif
 
 // chmod that fails on a link instead of following it. fchmodat2 does it in one call; the C
 // library's fchmodat does it through an O_PATH descriptor and /proc, which costs four.
-int chmodNoFollow(const std::string& path, mode_t mode) {
+int chmodNoFollow(int dirFd, const std::string& name, mode_t mode) {
     static bool haveFchmodat2 = true;
     if (haveFchmodat2) {
-        const long result = syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+        const long result = syscall(SYS_fchmodat2, dirFd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
         if (result == 0 || errno != ENOSYS)
             return static_cast<int>(result);
         haveFchmodat2 = false;
     }
-    return fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+    return fchmodat(dirFd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
 }
 
 } // namespace
@@ -185,14 +204,15 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
     return true;
 }
 
-void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
+void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attributes,
                      const Text& windowsPath) {
     constexpr const char* kOperation = "set the attributes of";
     struct stat st;
-    if (lstat(nativePath.c_str(), &st) != 0)
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         throwErrno(errno, kOperation, windowsPath);
     if (S_ISLNK(st.st_mode))
-        throwErrno(ELOOP, kOperation, windowsPath); // never change what a link points at
+        // never change what a link points at
+        throw PlatformError(make_error_code(PellatrixError::LinkOnTheWay), kOperation, windowsPath);
 
     mode_t mode = st.st_mode & 07777;
     if (attributes & FileAttribute::ReadOnly) {
@@ -207,22 +227,25 @@ void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
         mode |= S_IWUSR; // writable means the owner may write, whatever the umask says
     }
 
-    const std::uint32_t stored = storedDosAttributes(nativePath, st);
-    const std::uint32_t wanted = (stored & ~kDosBits) | (attributes & kDosBits);
-    const bool dosChanges = (stored & kDosBits) != (attributes & kDosBits);
+    // The stored value keeps its other bits. Its read-only bit, which Samba shows where the
+    // stored value decides, follows the request when a value is stored; none is stored for
+    // read-only alone, which the mode carries.
+    const std::uint32_t stored = storedDosAttributes(dirFd, name, st);
+    constexpr std::uint32_t kStoredBits = kDosBits | FileAttribute::ReadOnly;
+    const std::uint32_t storedReadOnly = stored != 0 ? attributes & FileAttribute::ReadOnly : 0;
+    const std::uint32_t wanted = (stored & ~kStoredBits) | (attributes & kDosBits) | storedReadOnly;
     const auto writeDos = [&] {
-        if (!dosChanges)
+        if ((stored & kStoredBits) == (wanted & kStoredBits))
             return;
         char text[16];
         const int length = std::snprintf(text, sizeof text, "0x%x", wanted);
-        if (lsetxattr(nativePath.c_str(), kDosAttributeName, text, static_cast<std::size_t>(length),
-                      0) != 0 &&
+        if (setDosAttributeAt(dirFd, name, text, static_cast<std::size_t>(length)) != 0 &&
             errno != ENOTSUP)
             throwErrno(errno, kOperation, windowsPath);
     };
     const auto writeMode = [&] {
         // Never through a link: one swapped in since the lstat makes this fail instead.
-        if (mode != (st.st_mode & 07777) && chmodNoFollow(nativePath, mode) != 0)
+        if (mode != (st.st_mode & 07777) && chmodNoFollow(dirFd, name, mode) != 0)
             throwErrno(errno, kOperation, windowsPath);
     };
     // Writing user.DOSATTRIB needs write permission: write it while the file is writable.
@@ -233,6 +256,11 @@ void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
         writeMode();
         writeDos();
     }
+}
+
+void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
+                     const Text& windowsPath) {
+    setAttributesAt(AT_FDCWD, nativePath, attributes, windowsPath);
 }
 
 } // namespace pellatrix::linux

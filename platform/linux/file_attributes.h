@@ -2,7 +2,8 @@
 // on one disk:
 // - directory for a folder, archive for everything else;
 // - read-only when no write bit (user, group or other) is set;
-// - hidden and system from the extended attribute user.DOSATTRIB ("0x" and hex digits);
+// - hidden and system from the extended attribute user.DOSATTRIB ("0x" and hex digits); a
+//   read-only bit stored there is not read, as Wine does not read it: the mode decides;
 // - a symbolic link reads as a reparse point, plus directory when it points at a folder.
 #pragma once
 
@@ -21,10 +22,15 @@ inline constexpr char kDosAttributeName[] = "user.DOSATTRIB";
 // value of the first read instead of reading it again.
 bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes);
 
-// Sets the attributes of the file or folder at nativePath: clearing read-only adds the user's
-// write bit and the group's and others' where they may read, within the umask; setting it
-// removes every write bit. Hidden and system go to user.DOSATTRIB; a file system without
-// extended attributes keeps them at 0 without failing. windowsPath names it in errors.
+// Sets the attributes of the entry `name` in the open folder dirFd, never through a link:
+// clearing read-only adds the user's write bit and the group's and others' where they may
+// read, within the umask; setting it removes every write bit. Hidden and system go to
+// user.DOSATTRIB, whose stored read-only bit follows the request; a file system without
+// extended attributes keeps them at 0 without failing. Raises PlatformError naming
+// windowsPath.
+void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attributes,
+                     const Text& windowsPath);
+// The same for a native path (relative to the current directory, or absolute).
 void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
                      const Text& windowsPath);
 

@@ -2,17 +2,54 @@
 // them, and the user interface that the factory picked.
 #include "linux_platform.h"
 
+#include "beneath.h"
 #include "copy_engine.h"
 #include "file_attributes.h"
 #include "posix_error.h"
+#include "wildcard_match.h"
+
+#include <algorithm>
 
 #include <climits>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 #include <vector>
 
 namespace pellatrix::linux {
 namespace {
+
+// Failures that mean, as on Windows, that there is nothing to list: the thing is missing, a
+// file stands where a folder is expected, or the path is on no drive.
+bool meansNothingToList(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ENODEV;
+}
+
+// Raises the platform error for errno `error`; a link on the way says so in words.
+[[noreturn]] void throwFor(int error, const char* operation, const Text& path) {
+    if (error == ELOOP)
+        throw PlatformError(make_error_code(PellatrixError::LinkOnTheWay), operation, path);
+    throwErrno(error, operation, path);
+}
+
+// True when the calling thread's stack has less than a margin left. The walk takes one stack
+// frame per folder level: a listing opened past this point would crash it a few levels on.
+bool stackNearlyFull() {
+    constexpr std::uintptr_t kMargin = 256 * 1024;
+    static thread_local const std::uintptr_t lowest = [] {
+        pthread_attr_t attributes;
+        void* stack = nullptr;
+        std::size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+            return std::uintptr_t{0};
+        pthread_attr_getstack(&attributes, &stack, &size);
+        pthread_attr_destroy(&attributes);
+        return reinterpret_cast<std::uintptr_t>(stack);
+    }();
+    const char here = 0;
+    const auto at = reinterpret_cast<std::uintptr_t>(&here);
+    return lowest != 0 && at - lowest < kMargin;
+}
 
 // The first name of a shell name list ("name\0\0").
 Text firstName(const Text& list) {
@@ -87,9 +124,54 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
 }
 
 ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
-    auto listing = DirectoryListing::open(drives_, pattern, data);
-    if (!listing)
+    const auto slash = pattern.find_last_of(u"\\/");
+    if (slash == Text::npos || slash + 1 == pattern.size())
         return kInvalidListing;
+    const std::u16string_view folder(pattern.data(), slash + 1);
+    Text name = pattern.substr(slash + 1);
+
+    std::unique_ptr<DirectoryListing> listing;
+    if (!hasWildcards(name)) {
+        // A plain name lists that one entry, as it is spelt on the disk.
+        if (name == u"." || name == u"..")
+            return kInvalidListing;
+        Place where;
+        std::uint32_t attributes = 0;
+        if (!place(pattern, where)) {
+            if (meansNothingToList(errno))
+                return kInvalidListing;
+            throwFor(errno, "list", Text(folder));
+        }
+        if (!readAttributesAt(where.folder, where.name, attributes)) {
+            if (meansNothingToList(errno))
+                return kInvalidListing;
+            throwFor(errno, "read the attributes of", pattern);
+        }
+        setFindData(data, attributes, name);
+    } else {
+        if (stackNearlyFull())
+            throw PlatformError(make_error_code(PellatrixError::TooDeep), "list", Text(folder));
+        DirectoryListing* parent = nullptr;
+        UniqueFd opened = openFolder(folder, parent);
+        if (!opened) {
+            if (meansNothingToList(errno))
+                return kInvalidListing;
+            throwFor(errno, "list", Text(folder));
+        }
+        // Below a listing, the folder is known by its name there; otherwise by its path.
+        std::u16string_view known = folder;
+        if (parent) {
+            known.remove_suffix(1);
+            known.remove_prefix(known.find_last_of(u'\\') + 1);
+        }
+        listing =
+            std::make_unique<DirectoryListing>(std::move(opened), parent, Text(known),
+                                               std::move(name), !DriveMapping::isDriveRoot(folder));
+        if (!listing->next(data))
+            return kInvalidListing; // nothing matches
+        boundOpenListings(*listing);
+        open_.push_back(listing.get());
+    }
     const ListingHandle handle = nextListing_++;
     listings_.emplace(handle, std::move(listing));
     return handle;
@@ -97,22 +179,114 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
 
 bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
     const auto it = listings_.find(listing);
-    return it != listings_.end() && it->second->next(data);
+    return it != listings_.end() && it->second && it->second->next(data);
 }
 
-void LinuxPlatform::closeListing(ListingHandle listing) {
-    listings_.erase(listing);
+void LinuxPlatform::closeListing(ListingHandle handle) {
+    const auto it = listings_.find(handle);
+    if (it == listings_.end())
+        return;
+    if (DirectoryListing* listing = it->second.get()) {
+        // A folder above that was put aside is taken up again through this one's "..".
+        DirectoryListing* parent = listing->parent();
+        if (parent && parent->isAside() && !listing->isAside())
+            parent->takeUpFrom(listing->fd());
+        const auto at = std::find(open_.rbegin(), open_.rend(), listing).base() - 1;
+        // Listings opened below this one, if any are still open, stand alone from now on.
+        for (auto later = at + 1; later != open_.end(); ++later)
+            if ((*later)->parent() == listing)
+                (*later)->detachFromParent();
+        open_.erase(at);
+    }
+    listings_.erase(it);
 }
 
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
+    Place where;
     std::uint32_t attributes = 0;
-    if (!readAttributesAt(AT_FDCWD, drives_.nativePathOf(path), attributes))
-        throwErrno(errno, "read the attributes of", path);
+    if (!place(path, where) || !readAttributesAt(where.folder, where.name, attributes))
+        throwFor(errno, "read the attributes of", path);
     return attributes;
 }
 
 void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
-    setAttributesOf(drives_.nativePathOf(path), attributes, path);
+    Place where;
+    if (!place(path, where))
+        throwFor(errno, "set the attributes of", path);
+    setAttributesAt(where.folder, where.name, attributes, path);
+}
+
+bool LinuxPlatform::place(const Text& windowsPath, Place& where) {
+    const auto slash = windowsPath.find_last_of(u'\\');
+    DirectoryListing* listing = innermost();
+    if (slash != Text::npos && slash + 1 < windowsPath.size() && listing && !listing->isAside() &&
+        listing->isFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
+        where.folder = listing->fd();
+        where.name = DriveMapping::nativeNameOf(std::u16string_view(windowsPath).substr(slash + 1));
+        if (where.name == "..") {
+            errno = EXDEV; // never above the folder
+            return false;
+        }
+        return true;
+    }
+    std::string relative;
+    const int root = rootOf(windowsPath, relative);
+    if (root < 0)
+        return false;
+    while (relative.ends_with('/'))
+        relative.pop_back();
+    const std::size_t cut = relative.rfind('/');
+    where.name = cut == std::string::npos ? relative : relative.substr(cut + 1);
+    relative.erase(cut == std::string::npos ? 0 : cut);
+    if (where.name.empty())
+        where.name = ".";
+    if (where.name == "..") {
+        errno = EXDEV;
+        return false;
+    }
+    where.held = openBeneath(root, relative, O_PATH | O_DIRECTORY);
+    where.folder = where.held.get();
+    return static_cast<bool>(where.held);
+}
+
+UniqueFd LinuxPlatform::openFolder(std::u16string_view windowsFolder, DirectoryListing*& parent) {
+    parent = nullptr;
+    // "X\Y\" while the listing of X is the innermost and gave out the folder Y last.
+    DirectoryListing* listing = innermost();
+    if (listing && !listing->isAside() && listing->lastWasFolder() && windowsFolder.size() > 2) {
+        const std::size_t slash = windowsFolder.find_last_of(u'\\', windowsFolder.size() - 2);
+        if (slash != std::u16string_view::npos &&
+            listing->isFolder(windowsFolder.substr(0, slash + 1)) &&
+            DriveMapping::nativeNameOf(windowsFolder.substr(
+                slash + 1, windowsFolder.size() - slash - 2)) == listing->lastName()) {
+            parent = listing;
+            return openBeneath(listing->fd(), listing->lastName(), O_RDONLY | O_DIRECTORY);
+        }
+    }
+    std::string relative;
+    const int root = rootOf(Text(windowsFolder), relative);
+    if (root < 0)
+        return {};
+    return openBeneath(root, relative, O_RDONLY | O_DIRECTORY);
+}
+
+int LinuxPlatform::rootOf(const Text& windowsPath, std::string& relative) {
+    try {
+        DriveMapping::PathOnDrive located = drives_.locate(windowsPath);
+        relative = std::move(located.relative);
+        return heldRoot(located.drive);
+    } catch (const PlatformError& error) {
+        errno = error.code().category() == std::generic_category() ? error.code().value() : ENOENT;
+        return -1;
+    }
+}
+
+void LinuxPlatform::boundOpenListings(DirectoryListing& newest) {
+    DirectoryListing* level = &newest;
+    for (std::size_t i = 0; i < kOpenListings && level; ++i)
+        level = level->parent();
+    if (level && !level->isAside())
+        level->putAside();
 }
 
 int LinuxPlatform::heldRoot(char16_t drive, bool makeIfMissing) {

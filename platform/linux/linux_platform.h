@@ -7,6 +7,8 @@
 
 #include <map>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 namespace pellatrix::linux {
 
@@ -36,11 +38,37 @@ class LinuxPlatform : public PlatformServices {
     int heldRoot(char16_t drive, bool makeIfMissing = false);
 
   private:
+    // Where a Windows path leads: an open folder and a name in it.
+    struct Place {
+        UniqueFd held;    // the folder, when it had to be opened for this
+        int folder = -1;  // the folder's descriptor: held, or an open listing's
+        std::string name; // the native name in it; "." for the folder itself
+    };
+    // The folder that holds the last component of windowsPath, and that component. The
+    // innermost open listing answers for a path in its folder; any other path is resolved
+    // below its drive's held root. False with errno set when it cannot be reached; ENODEV for
+    // a path on no drive.
+    bool place(const Text& windowsPath, Place& where);
+    // Opens windowsFolder (ending in "") for listing: below the innermost open listing when
+    // it is the entry that listing gave out last (parent set to it), else from the drive's
+    // held root. An invalid UniqueFd with errno set on failure.
+    UniqueFd openFolder(std::u16string_view windowsFolder, DirectoryListing*& parent);
+    // The held root of windowsPath's drive, with the native path below it in relative; -1 with
+    // errno set when there is no such drive or its root cannot be opened.
+    int rootOf(const Text& windowsPath, std::string& relative);
+    // Keeps the descriptors of a deep walk bounded: puts aside the listing kOpenListings
+    // levels above a new one.
+    void boundOpenListings(DirectoryListing& newest);
+    static constexpr std::size_t kOpenListings = 16;
+    DirectoryListing* innermost() const { return open_.empty() ? nullptr : open_.back(); }
+
     DriveMapping drives_;
     UniqueFd cRoot_;
     UniqueFd zRoot_;
     std::unique_ptr<UserInterface> ui_;
+    // nullptr for a listing of one named entry, which has given it out already.
     std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
+    std::vector<DirectoryListing*> open_; // the listings, in the order they were opened
     ListingHandle nextListing_ = 1;
 };
 

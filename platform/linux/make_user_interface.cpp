@@ -5,10 +5,10 @@
 
 namespace pellatrix::linux {
 
-std::unique_ptr<UserInterface> makeUserInterface() {
-    if (auto desktop = makeGtkUserInterface())
+std::unique_ptr<UserInterface> makeUserInterface(const DriveMapping& drives) {
+    if (auto desktop = makeGtkUserInterface(drives))
         return desktop;
-    return std::make_unique<TerminalUserInterface>();
+    return std::make_unique<TerminalUserInterface>(drives);
 }
 
 } // namespace pellatrix::linux

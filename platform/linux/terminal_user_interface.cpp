@@ -2,6 +2,7 @@
 // controlling terminal (not standard input, which may be redirected).
 #include "terminal_user_interface.h"
 
+#include "display_text.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 
@@ -19,7 +20,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-extern "C" void onInterrupt(int) { interrupted = true; }
+extern "C" void onInterrupt(int) {
+    interrupted = true;
+}
 
 std::string lowerTrimmed(const std::string& text) {
     std::size_t begin = 0, end = text.size();
@@ -75,7 +78,8 @@ class TerminalCopyObserver : public CopyObserver {
 
     void progress(const CopyProgress& progress) override {
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastShown_ < (interactive_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1)))
+        if (now - lastShown_ <
+            (interactive_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1)))
             return;
         lastShown_ = now;
         show(progress);
@@ -85,7 +89,8 @@ class TerminalCopyObserver : public CopyObserver {
 
     ErrorDecision copyFailed(const Text& path, const std::error_code& error) override {
         clearLine();
-        const std::string problem = "Could not copy \"" + toUtf8(path) + "\": " + error.message();
+        const std::string problem =
+            "Could not copy \"" + displayPath(ui_.drives(), path) + "\": " + error.message();
         if (!ui_.openTerminal()) {
             std::fprintf(stderr, "%s\n", problem.c_str());
             return ErrorDecision::Cancel;
@@ -123,7 +128,7 @@ class TerminalCopyObserver : public CopyObserver {
         const std::string line = "Copying " + std::to_string(p.filesDone) + " of " +
                                  std::to_string(p.filesTotal) + " files, " +
                                  readableSize(p.bytesDone) + " of " + readableSize(p.bytesTotal) +
-                                 ": " + toUtf8(p.currentFile);
+                                 ": " + displayPath(ui_.drives(), p.currentFile);
         if (interactive_)
             std::fprintf(stderr, "\r\033[K%s", line.c_str());
         else

@@ -8,6 +8,11 @@ namespace pellatrix::linux {
 
 class TerminalUserInterface : public UserInterface {
   public:
+    // Paths are shown as displayPath shows them with these drives.
+    explicit TerminalUserInterface(DriveMapping drives) : drives_(std::move(drives)) {}
+
+    // Message boxes show their text as it stands: the program's own texts, and error reports
+    // whose paths displayPath has made safe already.
     int messageBox(const Text& text, const Text& title, int style) override;
     std::unique_ptr<CopyObserver> beginCopy() override;
     void processMessages() override {} // a terminal has no events waiting
@@ -18,8 +23,10 @@ class TerminalUserInterface : public UserInterface {
     void write(const std::string& text);
     // Opens the controlling terminal; false when the process has none.
     bool openTerminal();
+    const DriveMapping& drives() const { return drives_; }
 
   private:
+    DriveMapping drives_;
     UniqueFd terminal_;
 };
 

@@ -2,7 +2,7 @@
 // progress there too when it is a terminal.
 #include "unattended_user_interface.h"
 
-#include "platform/text_encoding.h"
+#include "display_text.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,11 +18,6 @@ std::atomic<bool> cancelled{false};
 
 extern "C" void onCancelSignal(int) {
     cancelled = true;
-}
-
-// A path as the reports show it.
-std::string shownPath(const Text& path) {
-    return toUtf8(path);
 }
 
 // SIGINT and SIGTERM cancel the copy while this lives, instead of ending the program. A signal
@@ -55,6 +50,8 @@ class CancelSignals {
 
 class UnattendedCopyObserver : public CopyObserver {
   public:
+    explicit UnattendedCopyObserver(const DriveMapping& drives) : drives_(drives) {}
+
     void progress(const CopyProgress& progress) override {
         const auto now = std::chrono::steady_clock::now();
         if (!showsProgress_ || now - lastShown_ < std::chrono::milliseconds(250))
@@ -68,7 +65,7 @@ class UnattendedCopyObserver : public CopyObserver {
     ErrorDecision copyFailed(const Text& path, const std::error_code& error) override {
         clearProgressLine();
         std::fprintf(stderr, "Tolvex: Could not copy \"%s\": %s; skipped.\n",
-                     shownPath(path).c_str(), error.message().c_str());
+                     displayPath(drives_, path).c_str(), error.message().c_str());
         return ErrorDecision::Skip;
     }
 
@@ -94,6 +91,7 @@ class UnattendedCopyObserver : public CopyObserver {
             std::fputs("\r\033[K", stderr);
     }
 
+    const DriveMapping& drives_;
     CancelSignals signals_;
     const bool showsProgress_ = isatty(STDERR_FILENO) == 1;
     bool progressShown_ = false;
@@ -103,7 +101,7 @@ class UnattendedCopyObserver : public CopyObserver {
 } // namespace
 
 std::unique_ptr<CopyObserver> UnattendedUserInterface::beginCopy() {
-    return std::make_unique<UnattendedCopyObserver>();
+    return std::make_unique<UnattendedCopyObserver>(drives_);
 }
 
 } // namespace pellatrix::linux

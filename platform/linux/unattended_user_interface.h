@@ -4,6 +4,7 @@
 // that is a terminal; SIGINT and SIGTERM cancel the copy.
 #pragma once
 
+#include "drive_mapping.h"
 #include "quiet_user_interface.h"
 
 namespace pellatrix::linux {
@@ -11,8 +12,13 @@ namespace pellatrix::linux {
 class UnattendedUserInterface : public QuietUserInterface {
   public:
     // Every message box, never shown, answers Yes (or OK): the person said yes beforehand.
-    UnattendedUserInterface() : QuietUserInterface(Reply::Yes) {}
+    // drives: how the reports show paths (the native ones).
+    explicit UnattendedUserInterface(const DriveMapping& drives)
+        : QuietUserInterface(Reply::Yes), drives_(drives) {}
     std::unique_ptr<CopyObserver> beginCopy() override;
+
+  private:
+    const DriveMapping& drives_;
 };
 
 } // namespace pellatrix::linux

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "copy_observer.h"
+#include "drive_mapping.h"
 #include "platform/platform_services.h"
 
 #include <memory>
@@ -22,7 +23,8 @@ class UserInterface {
     virtual void close() = 0;
 };
 
-// The desktop dialogs when a display can be opened, else the terminal.
-std::unique_ptr<UserInterface> makeUserInterface();
+// The desktop dialogs when a display can be opened, else the terminal. Both show paths as
+// displayPath does with these drives.
+std::unique_ptr<UserInterface> makeUserInterface(const DriveMapping& drives);
 
 } // namespace pellatrix::linux

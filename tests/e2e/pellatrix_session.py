@@ -16,8 +16,10 @@ TEMPORARY_PREFIX = ".pellatrix-tmp-"
 
 
 def environment_without_display(data_home):
+    """No display, C: in data_home, and the home folder the workspace that holds it."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env["XDG_DATA_HOME"] = data_home
+    env["HOME"] = os.path.dirname(data_home)
     return env
 
 

@@ -82,16 +82,19 @@ class TerminalProgramTest(unittest.TestCase):
             self.assertFalse(os.path.basename(path).startswith(".pellatrix-tmp-"), path)
             self.assertTrue(os.stat(path).st_mode & stat.S_IWUSR, f"{path} was not walked")
 
-    def test_a_failing_file_offers_retry_skip_and_cancel(self):
-        make_medium(self.medium, {"blocked/inner": (b"x", False), "fine.txt": (b"fine", True)})
-        write_files(self.dest, {"blocked": (b"a file of the user's where the folder goes", False)})
+    def test_a_failing_file_offers_retry_skip_and_cancel_naming_it_safely(self):
+        # The name would clear the screen and draw a false closing message if shown raw.
+        blocked = "blocked\x1b[2J\x1b[HProcessing end"
+        make_medium(self.medium, {blocked + "/inner": (b"x", False), "fine.txt": (b"fine", True)})
+        write_files(self.dest, {blocked: (b"a file of the user's where the folder goes", False)})
         s = self.start()
         s.answer_yes_until_copy_error()
-        self.assertIn(b"blocked", s.screen)
+        self.assertIn(b'"~/medium/Model/blocked\\033[2J\\033[HProcessing end"', s.screen)
         s.type(b"\r")  # Retry fails again
         s.expect(RETRY_SKIP_CANCEL)
         self.assertEqual(s.choose_and_close(b"s"), 2)
-        with open(os.path.join(self.dest, "blocked"), "rb") as f:
+        self.assertNotIn(b"\x1b[2J", s.screen)
+        with open(os.path.join(self.dest, blocked), "rb") as f:
             self.assertEqual(f.read(), b"a file of the user's where the folder goes")
         assert_arrived_writable(self, self.dest, {"fine.txt": (b"fine", True)})
 
@@ -104,7 +107,7 @@ class TerminalProgramTest(unittest.TestCase):
         s.expect(QUESTION)
         s.type(b"\r")
         s.expect(b"Tolvex - Error")
-        s.expect(b"link or junction")
+        s.expect(b'"~/data/Tolvex": it is a link or junction')
         s.expect(CLOSING)
         s.type(b"\r")
         self.assertEqual(s.status(), 3)

@@ -10,11 +10,11 @@ enum Response { kRetry = 1, kSkip = 2, kCancel = 3 };
 
 } // namespace
 
-ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error,
-                                  GtkDialog*& openDialog) {
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const std::string& shownPath,
+                                  const std::error_code& error, GtkDialog*& openDialog) {
     OwnedWindow dialog(gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                               GTK_BUTTONS_NONE, "Cannot copy \"%s\"",
-                                              displayText(path).c_str()));
+                                              shownPath.c_str()));
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog.get()), "%s",
                                              error.message().c_str());
     gtk_window_set_title(dialog.window(), kCopyErrorTitle);

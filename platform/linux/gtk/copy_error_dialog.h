@@ -5,15 +5,17 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
 #include <system_error>
 
 namespace pellatrix::linux::gtk {
 
 inline constexpr const char* kCopyErrorTitle = "Cannot Copy File";
 
-// Modal over owner. Closing the dialog (Escape, the close button) cancels the copy. While it
-// waits, openDialog points at the dialog, so that an interrupt can answer Cancel.
-ErrorDecision askAfterCopyFailure(GtkWindow* owner, const Text& path, const std::error_code& error,
-                                  GtkDialog*& openDialog);
+// Modal over owner; shownPath as displayPath gives it. Closing the dialog (Escape, the close
+// button) cancels the copy. While it waits, openDialog points at the dialog, so that an
+// interrupt can answer Cancel.
+ErrorDecision askAfterCopyFailure(GtkWindow* owner, const std::string& shownPath,
+                                  const std::error_code& error, GtkDialog*& openDialog);
 
 } // namespace pellatrix::linux::gtk

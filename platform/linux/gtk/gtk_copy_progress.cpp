@@ -2,6 +2,7 @@
 #include "gtk_copy_progress.h"
 
 #include "copy_error_dialog.h"
+#include "platform/linux/display_text.h"
 
 #include <glib-unix.h>
 
@@ -26,7 +27,8 @@ GtkLabel* addLabel(GtkBox* box, PangoEllipsizeMode ellipsize) {
 
 } // namespace
 
-GtkCopyProgress::GtkCopyProgress(GtkWindow* owner) : throttle_(kRedrawInterval) {
+GtkCopyProgress::GtkCopyProgress(GtkWindow* owner, const DriveMapping& drives)
+    : drives_(drives), throttle_(kRedrawInterval) {
     window_.reset(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     GtkWindow* window = window_.window();
     gtk_window_set_title(window, kProgressTitle);
@@ -83,7 +85,7 @@ bool GtkCopyProgress::cancelRequested() {
 
 ErrorDecision GtkCopyProgress::copyFailed(const Text& path, const std::error_code& error) {
     const ErrorDecision decision =
-        askAfterCopyFailure(window_.window(), path, error, openQuestion_);
+        askAfterCopyFailure(window_.window(), displayPath(drives_, path), error, openQuestion_);
     if (decision == ErrorDecision::Cancel)
         requestCancel();
     return decision;
@@ -99,9 +101,9 @@ void GtkCopyProgress::finished(const CopyProgress& progress) {
 
 void GtkCopyProgress::show(const CopyProgress& progress) {
     if (!progress.currentFile.empty() && !cancelRequested_) {
-        gtk_label_set_text(fileName_, displayText(fileNameOf(progress.currentFile)).c_str());
-        gtk_label_set_text(folder_,
-                           ("from " + displayText(folderOf(progress.currentFile))).c_str());
+        const std::string shown = displayPath(drives_, progress.currentFile);
+        gtk_label_set_text(fileName_, fileNameOf(shown).c_str());
+        gtk_label_set_text(folder_, ("from " + folderOf(shown)).c_str());
     }
     const double fraction = doneFraction(progress);
     gtk_progress_bar_set_fraction(bar_, fraction);

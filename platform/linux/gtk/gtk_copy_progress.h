@@ -5,6 +5,7 @@
 
 #include "gtk_support.h"
 #include "platform/linux/copy_observer.h"
+#include "platform/linux/drive_mapping.h"
 #include "progress_display.h"
 
 namespace pellatrix::linux::gtk {
@@ -13,8 +14,9 @@ inline constexpr const char* kProgressTitle = "Copying";
 
 class GtkCopyProgress : public CopyObserver {
   public:
-    // The window is shown at once, owned by owner (the hidden main window).
-    explicit GtkCopyProgress(GtkWindow* owner);
+    // The window is shown at once, owned by owner (the hidden main window). Paths are shown
+    // as displayPath shows them with drives.
+    GtkCopyProgress(GtkWindow* owner, const DriveMapping& drives);
     ~GtkCopyProgress() override;
     GtkCopyProgress(const GtkCopyProgress&) = delete;
     GtkCopyProgress& operator=(const GtkCopyProgress&) = delete;
@@ -33,6 +35,7 @@ class GtkCopyProgress : public CopyObserver {
     static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
     static gboolean onInterrupt(gpointer self);
 
+    const DriveMapping& drives_;
     OwnedWindow window_;
     GtkLabel* fileName_ = nullptr;
     GtkLabel* folder_ = nullptr;

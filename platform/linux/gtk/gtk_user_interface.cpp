@@ -12,7 +12,7 @@ namespace {
 
 class GtkUserInterface : public UserInterface {
   public:
-    GtkUserInterface() {
+    explicit GtkUserInterface(DriveMapping drives) : drives_(std::move(drives)) {
         // The main window is never shown: it only owns the dialogs and the progress window.
         owner_.reset(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         gtk_window_set_title(owner_.window(), "Pellatrix");
@@ -23,7 +23,7 @@ class GtkUserInterface : public UserInterface {
     }
 
     std::unique_ptr<CopyObserver> beginCopy() override {
-        return std::make_unique<gtk::GtkCopyProgress>(owner_.window());
+        return std::make_unique<gtk::GtkCopyProgress>(owner_.window(), drives_);
     }
 
     void processMessages() override { gtk::pumpPendingEvents(); }
@@ -34,6 +34,7 @@ class GtkUserInterface : public UserInterface {
     }
 
   private:
+    DriveMapping drives_;
     gtk::OwnedWindow owner_;
 };
 
@@ -47,7 +48,7 @@ bool displayNamed() {
 
 } // namespace
 
-std::unique_ptr<UserInterface> makeGtkUserInterface() {
+std::unique_ptr<UserInterface> makeGtkUserInterface(const DriveMapping& drives) {
     if (!displayNamed())
         return nullptr;
     // Names the windows' class after the program, as its desktop entry expects.
@@ -55,7 +56,7 @@ std::unique_ptr<UserInterface> makeGtkUserInterface() {
     if (!gtk_init_check(nullptr, nullptr))
         return nullptr;
     gtk_window_set_default_icon_name("pellatrix");
-    return std::make_unique<GtkUserInterface>();
+    return std::make_unique<GtkUserInterface>(drives);
 }
 
 } // namespace pellatrix::linux

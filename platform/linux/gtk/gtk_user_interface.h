@@ -8,7 +8,8 @@
 namespace pellatrix::linux {
 
 // Opens the display and returns the GTK user interface, or nullptr when no display can be
-// opened (neither DISPLAY nor WAYLAND_DISPLAY is set, or GTK cannot connect to it).
-std::unique_ptr<UserInterface> makeGtkUserInterface();
+// opened (neither DISPLAY nor WAYLAND_DISPLAY is set, or GTK cannot connect to it). Paths are
+// shown as displayPath shows them with these drives.
+std::unique_ptr<UserInterface> makeGtkUserInterface(const DriveMapping& drives);
 
 } // namespace pellatrix::linux

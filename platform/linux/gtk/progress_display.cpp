@@ -19,14 +19,16 @@ double doneFraction(const CopyProgress& progress) {
     return std::clamp(fraction, 0.0, 1.0);
 }
 
-Text fileNameOf(const Text& windowsPath) {
-    const auto separator = windowsPath.find_last_of(u'\\');
-    return separator == Text::npos ? windowsPath : windowsPath.substr(separator + 1);
+std::string fileNameOf(const std::string& shownPath) {
+    const auto separator = shownPath.rfind('/');
+    return separator == std::string::npos ? shownPath : shownPath.substr(separator + 1);
 }
 
-Text folderOf(const Text& windowsPath) {
-    const auto separator = windowsPath.find_last_of(u'\\');
-    return separator == Text::npos ? Text() : windowsPath.substr(0, separator);
+std::string folderOf(const std::string& shownPath) {
+    const auto separator = shownPath.rfind('/');
+    if (separator == std::string::npos)
+        return "";
+    return separator == 0 ? "/" : shownPath.substr(0, separator);
 }
 
 } // namespace pellatrix::linux::gtk

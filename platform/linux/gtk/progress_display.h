@@ -12,9 +12,9 @@ namespace pellatrix::linux::gtk {
 std::string fileCountText(const CopyProgress& progress);
 // The share of the bytes copied, from 0 to 1; by files when there are no bytes to copy.
 double doneFraction(const CopyProgress& progress);
-// The last component of a Windows path, and the folder before it (without its trailing "\").
-Text fileNameOf(const Text& windowsPath);
-Text folderOf(const Text& windowsPath);
+// The last component of a path as displayPath shows it, and the folder before it.
+std::string fileNameOf(const std::string& shownPath);
+std::string folderOf(const std::string& shownPath);
 
 // Lets an update through at most once per interval, so that a copy of many small files spends
 // its time copying, not drawing. The first update always passes.
