@@ -20,6 +20,12 @@ class PellatrixCategory : public std::error_category {
             return "it is a link or junction, which could send the files somewhere else";
         case PellatrixError::NoWayToAsk:
             return "there is neither a terminal nor a display to ask on";
+        case PellatrixError::CopyIntoItself:
+            return "the destination lies inside the source, or the source inside the destination";
+        case PellatrixError::DestinationBusy:
+            return "another copy is writing into this folder";
+        case PellatrixError::NotAFile:
+            return "it is a pipe, a device or a socket, not a file";
         }
         return "unknown error";
     }

@@ -26,6 +26,9 @@ class PlatformError : public std::system_error {
 enum class PellatrixError {
     DestinationIsLink = 1, // a folder on the way to the destination is a link or junction
     NoWayToAsk,            // neither a terminal nor a display to ask the question on
+    CopyIntoItself,        // the destination lies inside the source, or the source inside it
+    DestinationBusy,       // another copy is writing into the destination
+    NotAFile,              // a pipe, device or socket where a file was expected
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {
