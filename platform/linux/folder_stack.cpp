@@ -52,7 +52,11 @@ bool FolderStack::reopenParent() {
 }
 
 void FolderStack::popAsideLevels() {
-    while (!levels_.empty() && levels_.back().source.isAside())
+    // A level whose destination could not be taken up is no more use than one aside.
+    const auto unusable = [](const Level& level) {
+        return level.source.isAside() || (!level.destination && level.destinationIdentity.inode);
+    };
+    while (!levels_.empty() && unusable(levels_.back()))
         levels_.pop_back();
 }
 

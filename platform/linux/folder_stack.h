@@ -58,8 +58,8 @@ class FolderStack {
     bool reopenParent();
     // Leaves the innermost folder.
     void pop() { levels_.pop_back(); }
-    // After a parent could not be taken up: leaves every folder that is aside, up to the
-    // nearest one still open.
+    // After a parent could not be taken up: leaves every folder that is aside (or whose
+    // destination is), up to the nearest one open.
     void popAsideLevels();
 
   private:
