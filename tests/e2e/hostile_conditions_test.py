@@ -2,6 +2,7 @@
 """The real Linux program under the conditions that real media, disks and people produce: it
 loses nothing, leaves no half-written file and touches nothing outside its destination.
 Usage: hostile_conditions_test.py PROGRAM"""
+import fcntl
 import os
 import stat
 import subprocess
@@ -217,6 +218,26 @@ class DestinationConditions(Conditions):
             for relative, (content, _) in files.items():
                 with open(os.path.join(real, "Model", relative), "rb") as f:
                     self.assertEqual(f.read(), content, relative)
+
+    def test_a_second_copy_into_the_same_folder_says_so_and_waits_for_the_first(self):
+        files = {"a.txt": (b"a", False)}
+        make_medium(self.medium, files)
+        os.makedirs(os.path.join(self.data, "Tolvex"))
+        first = os.open(os.path.join(self.data, "Tolvex"), os.O_RDONLY)
+        fcntl.flock(first, fcntl.LOCK_EX)  # as the first copy holds it
+        try:
+            s = self.start()
+            s.answer_yes_until_copy_error()
+            self.assertIn(b"another copy is writing into this folder", s.screen)
+            s.type(b"\r")  # Retry: wait
+            time.sleep(0.5)
+            self.assertFalse(os.path.exists(self.dest), "copied while the first copy ran")
+        finally:
+            os.close(first)
+        s.expect(CLOSING)
+        s.type(b"\r")
+        self.assertEqual(s.status(), 0)
+        assert_arrived_writable(self, self.dest, files)
 
     @unittest.skipUnless(IS_ROOT, "mounting a small file system needs root")
     def test_a_full_disk_keeps_the_old_files_and_leaves_no_temporaries(self):
