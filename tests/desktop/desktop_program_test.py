@@ -101,7 +101,7 @@ class QuestionTest(DesktopTestCase):
 class ProgressWindowTest(DesktopTestCase):
     # Files allocated but never written: instant to make, and the copy reads and writes every
     # block (a sparse file would copy at once, its holes kept), which takes seconds.
-    LARGE_FILES = 8
+    LARGE_FILES = 32
     LARGE_SIZE = 256 * 1024 * 1024
 
     def cancel_during_copy(self, cancel):
