@@ -24,6 +24,12 @@ class PellatrixCategory : public std::error_category {
             return "it is a link or lies behind one, and links are not followed here";
         case PellatrixError::TooDeep:
             return "it lies too deep in nested folders to be walked";
+        case PellatrixError::CopyIntoItself:
+            return "the destination lies inside the source, or the source inside the destination";
+        case PellatrixError::DestinationBusy:
+            return "another copy is writing into this folder";
+        case PellatrixError::NotAFile:
+            return "it is a pipe, a device or a socket, not a file";
         }
         return "unknown error";
     }

@@ -29,6 +29,9 @@ enum class PellatrixError {
     NoWayToAsk,            // neither a terminal nor a display to ask the question on
     LinkOnTheWay,          // a link stands where a folder or file is expected
     TooDeep,               // folders nested deeper than the walk's stack holds
+    CopyIntoItself,        // the destination lies inside the source, or the source inside it
+    DestinationBusy,       // another copy is writing into the destination
+    NotAFile,              // a pipe, device or socket where a file was expected
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {

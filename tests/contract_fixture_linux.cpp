@@ -1,6 +1,8 @@
 // The Linux platform as the contract suite sees it: C: is a temporary folder of this process,
 // every other path is reached through Z:.
 #include "contract_fixture.h"
+#include "faulty_file_system.h"
+#include "temp_folder.h"
 #include "platform/linux/file_attributes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/quiet_user_interface.h"
@@ -41,6 +43,40 @@ bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::
                     std::string&) {
     std::filesystem::create_directory_symlink(target, link);
     return true;
+}
+
+} // namespace pellatrix::testing
+
+namespace pellatrix::testing {
+namespace {
+
+class FuseFaultyFolder : public FaultyFolder {
+  public:
+    FuseFaultyFolder(const std::filesystem::path& shown, const std::filesystem::path& mountPoint)
+        : FaultyFolder(mountPoint),
+          fs_(shown, mountPoint,
+              {{"partway", 2}, {"atstart", 0}, {"denied", FaultyFileSystem::kRefusedOpen}}) {}
+    const FaultyFileSystem& fs() const { return fs_; }
+
+  private:
+    FaultyFileSystem fs_;
+};
+
+} // namespace
+
+std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path& mountPoint,
+                                                std::string& whyNot) {
+    const std::filesystem::path shown = mountPoint.string() + "-shown";
+    for (int i = 0; i < 5; ++i)
+        writeFile(shown / "partway" / ("e" + std::to_string(i)), "");
+    writeFile(shown / "atstart" / "e0", "");
+    std::filesystem::create_directories(shown / "denied");
+    auto folder = std::make_unique<FuseFaultyFolder>(shown, mountPoint);
+    if (!folder->fs().available()) {
+        whyNot = folder->fs().whyNot();
+        return nullptr;
+    }
+    return folder;
 }
 
 } // namespace pellatrix::testing

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing Pellatrix needs: the compilers
 # (the machine's g++ and the MinGW-w64 cross compilers), GoogleTest, GTK 3, Wine (64- and
-# 32-bit) and the X tools the desktop tests use. Does nothing when all of it is there.
+# 32-bit), the X tools the desktop tests use, FUSE (a file system that fails on demand) and the
+# ACL tools. Does nothing when all of it is there.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev googletest
   groff-base
-  libgtk-3-dev xvfb xdotool x11-apps imagemagick attr libfuse3-dev fuse3
+  libgtk-3-dev xvfb xdotool x11-apps imagemagick attr libfuse3-dev fuse3 acl
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 wine32:i386 icoutils python3-pefile
 )

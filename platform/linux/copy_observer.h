@@ -1,6 +1,7 @@
 // What the copy engine tells the person watching it, and what it asks them.
 #pragma once
 
+#include "platform/platform_error.h"
 #include "platform/platform_services.h"
 
 #include <cstdint>
@@ -30,6 +31,14 @@ class CopyObserver {
     virtual ErrorDecision copyFailed(const Text& path, const std::error_code& error) = 0;
     // The copy has ended (completed, failed or cancelled): close the progress display.
     virtual void finished(const CopyProgress& progress) = 0;
+    // Another copy is writing into `destination`: true to wait for it to end (the copy then
+    // keeps calling progress and cancelRequested while it waits), false when waiting is not
+    // possible here, and the copy is refused. Unless the display says so in a way of its own,
+    // it asks with the error question, Retry standing for "wait".
+    virtual bool waitForOtherCopy(const Text& destination) {
+        return copyFailed(destination, make_error_code(PellatrixError::DestinationBusy)) ==
+               ErrorDecision::Retry;
+    }
 };
 
 // Watches nothing and asks nobody: a failing file is skipped. For benchmarks and tests.

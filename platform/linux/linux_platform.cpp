@@ -106,18 +106,33 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
     CopyRequest request;
     request.sourceDisplay = from.substr(0, slash + 1);
     request.pattern = from.substr(slash + 1);
+    request.destinationDisplay = to.ends_with(u'\\') ? to : to + u'\\';
     request.move = op.wFunc == ShellOperation::Move;
+    // Both folders are reached from their drive's root, which is held for the run: nothing
+    // on the way is resolved anew while the copy runs.
+    const auto rootOf = [this](char16_t drive) -> DriveRoot {
+        return [this, drive](bool makeIfMissing) {
+            try {
+                return heldRoot(drive, makeIfMissing);
+            } catch (const PlatformError& error) {
+                errno = error.code().value();
+                return -1;
+            }
+        };
+    };
     const auto observer = ui_->beginCopy();
     try {
-        request.sourceFolder = drives_.nativePathOf(request.sourceDisplay);
-        request.destinationFolder = drives_.nativePathOf(to);
+        const DriveMapping::PathOnDrive source = drives_.locate(request.sourceDisplay);
+        const DriveMapping::PathOnDrive destination = drives_.locate(request.destinationDisplay);
+        request.sourceRoot = rootOf(source.drive);
+        request.sourceFolder = source.relative;
+        request.destinationRoot = rootOf(destination.drive);
+        request.destinationFolder = destination.relative;
     } catch (const PlatformError& error) {
         observer->copyFailed(error.path(), error.code());
         observer->finished({});
         return kShellCopyFailed;
     }
-    while (request.destinationFolder.size() > 1 && request.destinationFolder.ends_with('/'))
-        request.destinationFolder.pop_back();
     const CopyOutcome outcome = copyMatchingEntries(request, *observer);
     op.fAnyOperationsAborted = outcome.cancelled;
     return outcome.succeeded() ? 0 : kShellCopyFailed;

@@ -1,7 +1,6 @@
-// Owners of a file descriptor and of a directory stream, closed on every way out.
+// The owner of a file descriptor, closed on every way out.
 #pragma once
 
-#include <dirent.h>
 #include <unistd.h>
 #include <utility>
 
@@ -29,37 +28,6 @@ class UniqueFd {
 
   private:
     int fd_ = -1;
-};
-
-// A directory stream over its own duplicate of a folder descriptor.
-class DirStream {
-  public:
-    explicit DirStream(int folderFd) {
-        const int copy = ::dup(folderFd);
-        if (copy >= 0 && !(dir_ = ::fdopendir(copy)))
-            ::close(copy);
-        if (dir_)
-            ::rewinddir(dir_);
-    }
-    ~DirStream() {
-        if (dir_)
-            ::closedir(dir_);
-    }
-    DirStream(const DirStream&) = delete;
-    DirStream& operator=(const DirStream&) = delete;
-    explicit operator bool() const { return dir_ != nullptr; }
-    // The next entry other than "." and "..", or nullptr at the end.
-    const dirent* next() {
-        while (const dirent* entry = ::readdir(dir_)) {
-            const char* n = entry->d_name;
-            if (!(n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))))
-                return entry;
-        }
-        return nullptr;
-    }
-
-  private:
-    DIR* dir_ = nullptr;
 };
 
 } // namespace pellatrix::linux

@@ -2,6 +2,7 @@
 """The real Linux program under the conditions that real media, disks and people produce: it
 loses nothing, leaves no half-written file and touches nothing outside its destination.
 Usage: hostile_conditions_test.py PROGRAM"""
+import fcntl
 import os
 import stat
 import subprocess
@@ -17,6 +18,21 @@ from pellatrix_session import (CLOSING, QUESTION, RETRY_SKIP_CANCEL, TEMPORARY_P
 PROGRAM = None
 NOBODY = 65534
 IS_ROOT = os.geteuid() == 0
+
+# Another process: once told (a byte on its input), it exchanges two names again and again,
+# each time in one atomic step (renameat2 with RENAME_EXCHANGE), leaving them exchanged ten
+# times as long as not.
+EXCHANGE_LOOP = r"""
+import ctypes, os, sys, time
+libc = ctypes.CDLL(None, use_errno=True)
+a, b = (os.fsencode(p) for p in sys.argv[1:3])
+sys.stdin.read(1)
+while True:
+    for pause in (0.01, 0.001):
+        if libc.renameat2(-100, a, -100, b, 2) != 0:
+            raise OSError(ctypes.get_errno(), "renameat2")
+        time.sleep(pause)
+"""
 
 
 class Conditions(unittest.TestCase):
@@ -163,6 +179,58 @@ class DestinationConditions(Conditions):
         with open(os.path.join(self.dest, "dir", "inner.txt"), "rb") as f:
             self.assertEqual(f.read(), b"medium")
 
+    def test_tolvex_exchanged_with_a_link_again_and_again_while_the_copy_runs(self):
+        # Many folders, so that counting them takes a while.
+        files = {"d%04d/f" % i: (b"%d" % i, False) for i in range(3000)}
+        make_medium(self.medium, files)
+        outside = os.path.join(self.w.root, "outside")
+        os.makedirs(outside)
+        tolvex, swapped = os.path.join(self.data, "Tolvex"), os.path.join(self.data, "Tolvex-link")
+        os.makedirs(tolvex)
+        os.symlink(outside, swapped)
+        exchanger = subprocess.Popen([sys.executable, "-c", EXCHANGE_LOOP, tolvex, swapped],
+                                     stdin=subprocess.PIPE)
+        try:
+            s = self.start()
+            s.expect(QUESTION)
+            s.type(b"\r")
+            s.expect(b"Copying")  # counting: the start-up check is behind us
+            exchanger.stdin.write(b"x")
+            exchanger.stdin.flush()
+            s.expect(CLOSING, timeout=120)
+            s.type(b"\r")
+            status = s.status()
+            self.assertIsNone(exchanger.poll(), "the exchanges stopped early")
+        finally:
+            exchanger.kill()
+            exchanger.wait()
+        self.assertEqual(os.listdir(outside), [], "written through the link")
+        if status == 0:  # nothing was refused: everything is in the real folder, wherever it is now
+            real = swapped if os.path.islink(tolvex) else tolvex
+            for relative, (content, _) in files.items():
+                with open(os.path.join(real, "Model", relative), "rb") as f:
+                    self.assertEqual(f.read(), content, relative)
+
+    def test_a_second_copy_into_the_same_folder_says_so_and_waits_for_the_first(self):
+        files = {"a.txt": (b"a", False)}
+        make_medium(self.medium, files)
+        os.makedirs(os.path.join(self.data, "Tolvex"))
+        first = os.open(os.path.join(self.data, "Tolvex"), os.O_RDONLY)
+        fcntl.flock(first, fcntl.LOCK_EX)  # as the first copy holds it
+        try:
+            s = self.start()
+            s.answer_yes_until_copy_error()
+            self.assertIn(b"another copy is writing into this folder", s.screen)
+            s.type(b"\r")  # Retry: wait
+            time.sleep(0.5)
+            self.assertFalse(os.path.exists(self.dest), "copied while the first copy ran")
+        finally:
+            os.close(first)
+        s.expect(CLOSING)
+        s.type(b"\r")
+        self.assertEqual(s.status(), 0)
+        assert_arrived_writable(self, self.dest, files)
+
     @unittest.skipUnless(IS_ROOT, "mounting a small file system needs root")
     def test_a_full_disk_keeps_the_old_files_and_leaves_no_temporaries(self):
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", self.data],
@@ -183,10 +251,12 @@ class DestinationConditions(Conditions):
             subprocess.run(["umount", self.data])
 
     def test_killed_in_the_middle_of_a_large_file_then_the_next_run_completes(self):
-        # A sparse 2 GiB file: instant to make, seconds to copy, so the kill lands inside it.
+        # A 2 GiB file allocated but never written (no holes, so the copy reads all of it):
+        # instant to make, seconds to copy, so the kill lands inside it.
         make_medium(self.medium, {"small.txt": (b"s", True)})
         big = os.path.join(self.medium, "Model", "big.bin")
         with open(big, "wb") as f:
+            os.posix_fallocate(f.fileno(), 0, 2 << 30)
             f.write(b"head")
             f.seek((2 << 30) - 4)
             f.write(b"tail")
@@ -294,17 +364,16 @@ class WalkConditions(Conditions):
         make_medium(self.medium, files)
         stop = threading.Event()
 
-        def churn():  # another process adds and removes files in the destination meanwhile
+        # Another process adds read-only files to the destination meanwhile. (One that removed
+        # files could remove one between its listing and its change, which is then reported.)
+        def churn():
             n = 0
             while not stop.is_set():
                 for d in range(4):
-                    folder = os.path.join(self.dest, "d%d" % d)
                     try:
-                        path = os.path.join(folder, "churn%d" % n)
+                        path = os.path.join(self.dest, "d%d" % d, "churn%d" % n)
                         open(path, "w").close()
                         os.chmod(path, 0o444)
-                        if n >= 4:
-                            os.unlink(os.path.join(folder, "churn%d" % (n - 4)))
                     except OSError:
                         pass
                 n += 1

@@ -1,0 +1,166 @@
+// The failing file system: a read-only FUSE view of a real folder, served by a child process.
+#define FUSE_USE_VERSION 31
+#include "faulty_file_system.h"
+
+#include <fuse.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace pellatrix::testing {
+namespace {
+
+// The server's state: it runs alone in its own process.
+std::string shownFolder;
+std::map<std::string, int> failing;
+
+std::string real(const char* path) {
+    return shownFolder + path;
+}
+
+int getattrOp(const char* path, struct stat* st, fuse_file_info*) {
+    return lstat(real(path).c_str(), st) == 0 ? 0 : -errno;
+}
+
+int readlinkOp(const char* path, char* buffer, std::size_t size) {
+    const ssize_t length = readlink(real(path).c_str(), buffer, size - 1);
+    if (length < 0)
+        return -errno;
+    buffer[length] = '\0';
+    return 0;
+}
+
+int openOp(const char* path, fuse_file_info* file) {
+    const int fd = open(real(path).c_str(), O_RDONLY);
+    if (fd < 0)
+        return -errno;
+    file->fh = static_cast<std::uint64_t>(fd);
+    return 0;
+}
+
+int readOp(const char*, char* buffer, std::size_t size, off_t offset, fuse_file_info* file) {
+    const ssize_t length = pread(static_cast<int>(file->fh), buffer, size, offset);
+    return length < 0 ? -errno : static_cast<int>(length);
+}
+
+int releaseOp(const char*, fuse_file_info* file) {
+    close(static_cast<int>(file->fh));
+    return 0;
+}
+
+int opendirOp(const char* path, fuse_file_info*) {
+    const auto fault = failing.find(path + 1);
+    return fault != failing.end() && fault->second == FaultyFileSystem::kRefusedOpen ? -EACCES : 0;
+}
+
+// Lists in name order, with each entry's position as its offset, so that the kernel comes
+// back for the rest at a known place; a failing folder gives its first entries in one reply
+// and fails the next.
+int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
+              fuse_readdir_flags) {
+    const std::string folder = real(path);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return -errno;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir))
+        names.emplace_back(entry->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end()); // "." and ".." first
+    const auto fault = failing.find(path + 1);
+    const off_t limit = fault == failing.end() ? -1 : fault->second == 0 ? 0 : fault->second + 2;
+    if (limit >= 0 && offset >= limit)
+        return -EIO;
+    for (off_t at = offset; at < static_cast<off_t>(names.size()) && at != limit; ++at) {
+        struct stat st {};
+        lstat((folder + "/" + names[at]).c_str(), &st);
+        if (fill(buffer, names[at].c_str(), &st, at + 1, static_cast<fuse_fill_dir_flags>(0)))
+            break;
+    }
+    return 0;
+}
+
+[[noreturn]] void serve(const std::filesystem::path& mountPoint, int ready) {
+    fuse_operations operations{};
+    operations.getattr = getattrOp;
+    operations.readlink = readlinkOp;
+    operations.open = openOp;
+    operations.read = readOp;
+    operations.release = releaseOp;
+    operations.opendir = opendirOp;
+    operations.readdir = readdirOp;
+    char name[] = "pellatrix-faulty";
+    char* argv[] = {name, nullptr};
+    fuse_args args = FUSE_ARGS_INIT(1, argv);
+    fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
+    const char mounted = fs && fuse_mount(fs, mountPoint.c_str()) == 0 ? '1' : '0';
+    if (write(ready, &mounted, 1) != 1 || mounted != '1')
+        _exit(1);
+    close(ready);
+    fuse_loop(fs); // until the parent unmounts it
+    fuse_destroy(fs);
+    _exit(0);
+}
+
+} // namespace
+
+FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
+                                   const std::filesystem::path& mountPoint,
+                                   std::map<std::string, int> failingListings)
+    : mountPoint_(mountPoint) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        whyNot_ = "no usable /dev/fuse here (" + std::string(std::strerror(errno)) +
+                  "): the failing file system cannot be mounted";
+        return;
+    }
+    std::filesystem::create_directories(mountPoint);
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) {
+        whyNot_ = "no pipe: " + std::string(std::strerror(errno));
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        shownFolder = shown.string();
+        failing = std::move(failingListings);
+        serve(mountPoint, ready[1]);
+    }
+    close(ready[1]);
+    char mounted = '0';
+    if (child < 0 || read(ready[0], &mounted, 1) != 1 || mounted != '1') {
+        whyNot_ = "mounting a FUSE file system is refused here (it needs root)";
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+    } else {
+        server_ = child;
+    }
+    close(ready[0]);
+}
+
+FaultyFileSystem::~FaultyFileSystem() {
+    if (server_ <= 0)
+        return;
+    // The server's loop ends when the kernel lets go of the file system.
+    umount2(mountPoint_.c_str(), MNT_DETACH);
+    for (int wait = 0; wait < 100; ++wait) {
+        if (waitpid(server_, nullptr, WNOHANG) == server_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(server_, SIGKILL);
+    waitpid(server_, nullptr, 0);
+}
+
+} // namespace pellatrix::testing

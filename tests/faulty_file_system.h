@@ -1,0 +1,38 @@
+// A file system that fails on demand, for tests of what the platform does when a disk fails:
+// a FUSE file system that shows a real folder, read-only, and makes the listing of chosen
+// folders fail with EIO after a given number of entries. It is served by a child process and
+// unmounted when the object goes. Needs /dev/fuse and the right to mount (root); where either
+// is missing, available() is false and whyNot() says why, for the test to skip with.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/types.h>
+
+namespace pellatrix::testing {
+
+class FaultyFileSystem {
+  public:
+    static constexpr int kRefusedOpen = -1; // opening the folder fails with EACCES
+
+    // failingListings: a folder below `shown` ("" for `shown` itself, "a/b" below it) -> how
+    // many entries its listing gives before it fails ("." and ".." not counted; 0: the first
+    // read fails; kRefusedOpen: it cannot be opened at all). Every other folder lists in
+    // full, in name order.
+    FaultyFileSystem(const std::filesystem::path& shown, const std::filesystem::path& mountPoint,
+                     std::map<std::string, int> failingListings);
+    ~FaultyFileSystem();
+    FaultyFileSystem(const FaultyFileSystem&) = delete;
+    FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
+
+    bool available() const { return server_ > 0; }
+    const std::string& whyNot() const { return whyNot_; }
+
+  private:
+    std::filesystem::path mountPoint_;
+    pid_t server_ = -1;
+    std::string whyNot_;
+};
+
+} // namespace pellatrix::testing
