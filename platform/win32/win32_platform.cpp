@@ -5,7 +5,10 @@
 #include "wide_text.h"
 #include "win32_error.h"
 
+#include <utility>
+
 namespace pellatrix::win32 {
+
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
 
 Win32Platform::~Win32Platform() = default;
@@ -66,25 +69,48 @@ int Win32Platform::shellFileOperation(FileOpStruct& op) {
 }
 
 ListingHandle Win32Platform::openListing(const Text& pattern, FindData& data) {
+    lastRead_ = {};
     return held_.openListing(pattern, data);
 }
 
 bool Win32Platform::advanceListing(ListingHandle listing, FindData& data) {
+    lastRead_ = {};
     return held_.advanceListing(listing, data);
 }
 
 void Win32Platform::closeListing(ListingHandle listing) {
+    lastRead_ = {};
     held_.closeListing(listing);
 }
 
 std::uint32_t Win32Platform::readAttributes(const Text& path) {
-    const FileHandle entry = held_.openEntry(path, FILE_READ_ATTRIBUTES, "read the attributes of");
-    return attributesOf(entry.get(), path);
+    // The walk reads a file's attributes just before it changes them: the handle is kept for
+    // that change, which then reaches the very object that was read and checked.
+    lastRead_ = {};
+    FileHandle entry;
+    bool writable = true;
+    try {
+        entry = held_.openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                "read the attributes of");
+    } catch (const PlatformError& error) {
+        if (error.code() != win32ErrorCode(ERROR_ACCESS_DENIED))
+            throw;
+        entry = held_.openEntry(path, FILE_READ_ATTRIBUTES, "read the attributes of");
+        writable = false;
+    }
+    const std::uint32_t attributes = attributesOf(entry.get(), path);
+    if (writable)
+        lastRead_ = {path, std::move(entry)};
+    return attributes;
 }
 
 void Win32Platform::setAttributes(const Text& path, std::uint32_t attributes) {
-    const FileHandle entry = held_.openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                             "set the attributes of");
+    LastRead read = std::exchange(lastRead_, {});
+    const FileHandle entry =
+        read.handle && read.path == path
+            ? std::move(read.handle)
+            : held_.openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              "set the attributes of");
     setAttributesOf(entry.get(), attributes, path);
 }
 

@@ -42,9 +42,17 @@ class Win32Platform : public PlatformServices {
     void endProgram() override;
 
   private:
+    // The entry that readAttributes opened last, kept for a setAttributes of the same path
+    // that follows it with no listing call between.
+    struct LastRead {
+        Text path;
+        FileHandle handle;
+    };
+
     HINSTANCE instance_;
     std::unique_ptr<HiddenForm> form_;
     HeldFolders held_;
+    LastRead lastRead_;
 };
 
 } // namespace pellatrix::win32
