@@ -135,49 +135,7 @@ TEST_F(ContractTest, NamesInEveryScriptSurvive) {
     }
 }
 
-TEST_F(ContractTest, CopyMakesTheDestinationAndKeepsContentModesAndTimes) {
-    writeFile(temp / "Model" / "a.txt", "alpha");
-    writeFile(temp / "Model" / "ro.txt", "read only");
-    writeFile(temp / "Model" / "sub" / "deep" / "b.txt", "beta");
-    writeFile(temp / "Model" / ".hidden-name", "dot");
-    const auto old = fs::last_write_time(temp / "Model" / "a.txt") - std::chrono::hours(48);
-    fs::last_write_time(temp / "Model" / "a.txt", old);
-    makeReadOnly(temp / "Model" / "ro.txt");
-    platform->setAttributes(at(fs::path("Model") / "sub" / "deep" / "b.txt"), kArchive | kHidden);
-
-    EXPECT_EQ(copy(temp / "Model", temp / "out" / "Model"), 0);
-    EXPECT_EQ(readFile(temp / "out" / "Model" / "a.txt"), "alpha");
-    EXPECT_EQ(readFile(temp / "out" / "Model" / "sub" / "deep" / "b.txt"), "beta");
-    EXPECT_EQ(readFile(temp / "out" / "Model" / ".hidden-name"), "dot");
-    EXPECT_TRUE(isReadOnly(temp / "out" / "Model" / "ro.txt")) << "read-only arrives read-only";
-    EXPECT_EQ(attributes(fs::path("out") / "Model" / "sub" / "deep" / "b.txt"), kArchive | kHidden);
-    const auto copiedTime = fs::last_write_time(temp / "out" / "Model" / "a.txt");
-    EXPECT_LT(std::chrono::abs(copiedTime - old), std::chrono::seconds(2));
-}
-
-TEST_F(ContractTest, CopyReplacesFilesEvenReadOnlyOnesAndMergesFolders) {
-    writeFile(temp / "Model" / "a.txt", "new");
-    writeFile(temp / "Model" / "sub" / "b.txt", "new b");
-    writeFile(temp / "dest" / "a.txt", "old");
-    makeReadOnly(temp / "dest" / "a.txt");
-    writeFile(temp / "dest" / "sub" / "kept.txt", "kept");
-    writeFile(temp / "dest" / "kept.txt", "kept");
-
-    EXPECT_EQ(copy(temp / "Model", temp / "dest"), 0);
-    EXPECT_EQ(readFile(temp / "dest" / "a.txt"), "new");
-    EXPECT_EQ(readFile(temp / "dest" / "sub" / "b.txt"), "new b");
-    EXPECT_EQ(readFile(temp / "dest" / "sub" / "kept.txt"), "kept");
-    EXPECT_EQ(readFile(temp / "dest" / "kept.txt"), "kept");
-}
-
-TEST_F(ContractTest, CopyOfASingleFileStillMakesAFolder) {
-    writeFile(temp / "Model" / "only.dat", "one");
-    EXPECT_EQ(copy(temp / "Model", temp / "dest" / "Model"), 0);
-    EXPECT_TRUE(fs::is_directory(temp / "dest" / "Model"));
-    EXPECT_EQ(readFile(temp / "dest" / "Model" / "only.dat"), "one");
-}
-
-// ---- Names and listing failures: rules that every platform shares ----
+// ---- Odd names: a rule that every platform shares ----
 
 // The native path that keeps a name's trailing dot or space, which Windows' path parser drops
 // unless the path comes in the "\\?\" form.
@@ -224,6 +182,48 @@ TEST_F(ContractTest, NamesEndingInADotOrASpaceAreTheirOwn) {
     platform->setAttributes(folder + u"y ", kArchive);
     EXPECT_FALSE(isReadOnly(exactly(temp / "odd" / "x.")));
     EXPECT_FALSE(isReadOnly(exactly(temp / "odd" / "y ")));
+}
+
+TEST_F(ContractTest, CopyMakesTheDestinationAndKeepsContentModesAndTimes) {
+    writeFile(temp / "Model" / "a.txt", "alpha");
+    writeFile(temp / "Model" / "ro.txt", "read only");
+    writeFile(temp / "Model" / "sub" / "deep" / "b.txt", "beta");
+    writeFile(temp / "Model" / ".hidden-name", "dot");
+    const auto old = fs::last_write_time(temp / "Model" / "a.txt") - std::chrono::hours(48);
+    fs::last_write_time(temp / "Model" / "a.txt", old);
+    makeReadOnly(temp / "Model" / "ro.txt");
+    platform->setAttributes(at(fs::path("Model") / "sub" / "deep" / "b.txt"), kArchive | kHidden);
+
+    EXPECT_EQ(copy(temp / "Model", temp / "out" / "Model"), 0);
+    EXPECT_EQ(readFile(temp / "out" / "Model" / "a.txt"), "alpha");
+    EXPECT_EQ(readFile(temp / "out" / "Model" / "sub" / "deep" / "b.txt"), "beta");
+    EXPECT_EQ(readFile(temp / "out" / "Model" / ".hidden-name"), "dot");
+    EXPECT_TRUE(isReadOnly(temp / "out" / "Model" / "ro.txt")) << "read-only arrives read-only";
+    EXPECT_EQ(attributes(fs::path("out") / "Model" / "sub" / "deep" / "b.txt"), kArchive | kHidden);
+    const auto copiedTime = fs::last_write_time(temp / "out" / "Model" / "a.txt");
+    EXPECT_LT(std::chrono::abs(copiedTime - old), std::chrono::seconds(2));
+}
+
+TEST_F(ContractTest, CopyReplacesFilesEvenReadOnlyOnesAndMergesFolders) {
+    writeFile(temp / "Model" / "a.txt", "new");
+    writeFile(temp / "Model" / "sub" / "b.txt", "new b");
+    writeFile(temp / "dest" / "a.txt", "old");
+    makeReadOnly(temp / "dest" / "a.txt");
+    writeFile(temp / "dest" / "sub" / "kept.txt", "kept");
+    writeFile(temp / "dest" / "kept.txt", "kept");
+
+    EXPECT_EQ(copy(temp / "Model", temp / "dest"), 0);
+    EXPECT_EQ(readFile(temp / "dest" / "a.txt"), "new");
+    EXPECT_EQ(readFile(temp / "dest" / "sub" / "b.txt"), "new b");
+    EXPECT_EQ(readFile(temp / "dest" / "sub" / "kept.txt"), "kept");
+    EXPECT_EQ(readFile(temp / "dest" / "kept.txt"), "kept");
+}
+
+TEST_F(ContractTest, CopyOfASingleFileStillMakesAFolder) {
+    writeFile(temp / "Model" / "only.dat", "one");
+    EXPECT_EQ(copy(temp / "Model", temp / "dest" / "Model"), 0);
+    EXPECT_TRUE(fs::is_directory(temp / "dest" / "Model"));
+    EXPECT_EQ(readFile(temp / "dest" / "Model" / "only.dat"), "one");
 }
 
 } // namespace
