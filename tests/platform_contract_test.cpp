@@ -21,8 +21,8 @@ constexpr std::uint32_t kContractBits = kRO | kHidden | kSystem | kDir | kArchiv
 
 class ContractTest : public ::testing::Test {
   protected:
+    TempFolder temp; // outlives the platform, which may hold folders in it
     std::unique_ptr<PlatformServices> platform = makePlatformUnderTest();
-    TempFolder temp;
 
     Text at(const fs::path& relative) { return platformPathOf(temp / relative); }
     std::uint32_t attributes(const fs::path& relative) {
@@ -151,6 +151,55 @@ TEST_F(ContractTest, NamesInEveryScriptSurvive) {
         EXPECT_TRUE(listed.count(name));
         EXPECT_EQ(platform->readAttributes(at("scripts") + u"\\" + name) & kContractBits, kArchive);
     }
+}
+
+// ---- Odd names: a rule that every platform shares ----
+
+// The native path that keeps a name's trailing dot or space, which Windows' path parser drops
+// unless the path comes in the "\\?\" form.
+fs::path exactly(const fs::path& path) {
+#ifdef _WIN32
+    return L"\\\\?\\" + fs::absolute(path).lexically_normal().wstring();
+#else
+    return path;
+#endif
+}
+
+// A trailing dot or space belongs to the name: "x." and "x" are two entries, each listed, read
+// and changed as itself, and the folder "dir." is listed as itself.
+TEST_F(ContractTest, NamesEndingInADotOrASpaceAreTheirOwn) {
+    // Removed here, even when a check fails: TempFolder's paths cannot reach them on Windows.
+    struct Removal {
+        fs::path folder;
+        ~Removal() {
+            std::error_code ignored;
+            for (const char* name : {"x.", "y ", "dir./in.txt", "dir."}) {
+                fs::permissions(exactly(folder / name), fs::perms::owner_write,
+                                fs::perm_options::add, ignored);
+                fs::remove(exactly(folder / name), ignored);
+            }
+        }
+    } removal{temp / "odd"};
+    fs::create_directories(temp / "odd");
+    for (const char* name : {"x.", "x", "y "})
+        std::ofstream(exactly(temp / "odd" / name)) << name;
+    fs::create_directory(exactly(temp / "odd" / "dir."));
+    std::ofstream(exactly(temp / "odd" / "dir." / "in.txt")) << "in";
+    makeReadOnly(exactly(temp / "odd" / "x."));
+    makeReadOnly(exactly(temp / "odd" / "y "));
+
+    std::set<Text> names;
+    for (const auto& entry : list(at("odd") + u"\\*.*"))
+        names.insert(entry.first);
+    EXPECT_EQ(names, (std::set<Text>{u".", u"..", u"x.", u"x", u"y ", u"dir."}));
+    EXPECT_EQ(list(at("odd") + u"\\dir.\\*.*").size(), 3u) << "dir. and not dir";
+    const Text folder = at("odd") + u"\\";
+    EXPECT_EQ(platform->readAttributes(folder + u"x.") & kContractBits, kArchive | kRO);
+    EXPECT_EQ(platform->readAttributes(folder + u"x") & kContractBits, kArchive);
+    platform->setAttributes(folder + u"x.", kArchive);
+    platform->setAttributes(folder + u"y ", kArchive);
+    EXPECT_FALSE(isReadOnly(exactly(temp / "odd" / "x.")));
+    EXPECT_FALSE(isReadOnly(exactly(temp / "odd" / "y ")));
 }
 
 TEST_F(ContractTest, CopyMakesTheDestinationAndKeepsContentModesAndTimes) {

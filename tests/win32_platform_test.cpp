@@ -1,5 +1,6 @@
 // What the Win32 platform does beyond the shared contract: long paths, the system's error
-// texts, the destination folder that the shell copy gets, and Form1's hidden window.
+// texts, the destination that the shell copy gets and holds, entries replaced after they were
+// listed, and Form1's hidden window.
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 #include "platform/win32/long_path.h"
@@ -22,8 +23,8 @@ Text windowsPath(const fs::path& path) {
 
 class Win32PlatformTest : public ::testing::Test {
   protected:
+    TempFolder temp; // outlives the platform, which may hold folders in it
     win32::Win32Platform platform{GetModuleHandleW(nullptr)};
-    TempFolder temp;
 
     Text at(const fs::path& relative) { return windowsPath(temp / relative); }
 
@@ -59,7 +60,10 @@ void removeLongChain(Text path, const Text& base) {
 
 TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
     const Text folder = longFolderUnder(at(""));
-    win32::makeFolders(folder);
+    for (std::size_t end = at("").size(); end != Text::npos;) {
+        end = folder.find(u'\\', end + 1);
+        CreateDirectoryW(win32::systemPath(folder.substr(0, end)).c_str(), nullptr);
+    }
     const Text file = folder + u"\\ro.txt";
     ASSERT_GT(file.size(), 300u);
     const HANDLE handle = CreateFileW(win32::systemPath(file).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -123,11 +127,69 @@ TEST_F(Win32PlatformTest, NothingToCopyMakesNoDestination) {
     EXPECT_FALSE(fs::exists(temp / "Tolvex"));
 }
 
-TEST_F(Win32PlatformTest, CopyOntoAFileNamedLikeTheDestinationFails) {
+TEST_F(Win32PlatformTest, AFileWhereTheDestinationGoesIsRefusedBeforeAnythingIsCopied) {
     writeFile(temp / "Model" / "a.txt", "a");
     writeFile(temp / "Tolvex" / "Model", "in the way");
-    EXPECT_NE(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
+    try {
+        copy(at("Model\\*.*"), at("Tolvex\\Model\\"));
+        FAIL() << "no error raised";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.path(), at("Tolvex\\Model"));
+    }
     EXPECT_EQ(readFile(temp / "Tolvex" / "Model"), "in the way");
+}
+
+TEST_F(Win32PlatformTest, TheDestinationIsHeldUntilThePlatformGoes) {
+    writeFile(temp / "Model" / "a.txt", "a");
+    ASSERT_EQ(copy(at("Model\\*.*"), at("Tolvex\\Model\\")), 0);
+    for (const char* folder : {"Tolvex", "Tolvex/Model"}) {
+        const std::wstring path = (temp / folder).wstring();
+        EXPECT_FALSE(MoveFileExW(path.c_str(), (path + L"-moved").c_str(), 0)) << folder;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << folder;
+        EXPECT_FALSE(RemoveDirectoryW(path.c_str())) << folder;
+    }
+    writeFile(temp / "Tolvex" / "Model" / "b.txt", "what is inside stays free to change");
+    EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "b.txt"), "what is inside stays free to change");
+}
+
+// The listing shows each entry's file ID; an entry that is another object when it is reached
+// was swapped in meanwhile (Wine opens through links whatever it is asked, so this is what
+// catches a link swapped in there).
+TEST_F(Win32PlatformTest, AnEntryReplacedAfterItWasListedIsNotTouched) {
+    fs::create_directories(temp / "dir" / "sub");
+    writeFile(temp / "dir" / "file.txt", "listed");
+    makeReadOnly(temp / "dir" / "file.txt");
+    for (const Text name : {u"sub", u"file.txt"}) {
+        FindData data;
+        const ListingHandle listing = platform.openListing(at("dir") + u"\\*.*", data);
+        while (Text(data.cFileName.data()) != name)
+            ASSERT_TRUE(platform.advanceListing(listing, data));
+        const fs::path replaced = temp / "dir" / fs::path(name);
+        fs::rename(replaced, temp / fs::path(u"was-" + name));
+        const Text path = at("dir") + u"\\" + name;
+        if (name == u"sub") {
+            fs::create_directory(replaced);
+            EXPECT_THROW(platform.openListing(path + u"\\*.*", data), PlatformError);
+        } else {
+            writeFile(replaced, "swapped in");
+            makeReadOnly(replaced);
+            EXPECT_THROW(platform.setAttributes(path, FileAttribute::Archive), PlatformError);
+            EXPECT_TRUE(isReadOnly(replaced));
+        }
+        platform.closeListing(listing);
+    }
+}
+
+TEST_F(Win32PlatformTest, PathsLongerThanAnyWindowsPathAreRefusedNotSkipped) {
+    FindData data;
+    const Text tooLong = at("") + Text(33000, u'd') + u"\\*.*";
+    try {
+        platform.openListing(tooLong, data);
+        FAIL() << "no error raised";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.code().value(), ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_EQ(error.path(), tooLong);
+    }
 }
 
 TEST_F(Win32PlatformTest, CurrentDirectoryAndExecutableFolder) {

@@ -1,4 +1,4 @@
-// Long paths in the "\\?\" form.
+// Paths in the "\\?\" form.
 #include "long_path.h"
 
 #include "wide_text.h"
@@ -9,36 +9,53 @@
 namespace pellatrix::win32 {
 namespace {
 
-bool startsWith(std::wstring_view text, std::wstring_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
+// Whether the system's parser is needed: the path is not "C:\..." or "\\server\..." made of
+// plain names (an empty last name, from a trailing "\", is plain too).
+bool needsParsing(std::u16string_view path) {
+    std::size_t start = 0;
+    if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\')
+        start = 3;
+    else if (path.size() > 2 && path.starts_with(u"\\\\") && path[2] != u'?' && path[2] != u'.')
+        start = 2;
+    else
+        return true;
+    if (path.find(u'/') != std::u16string_view::npos)
+        return true;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        const std::u16string_view name = path.substr(start, end - start);
+        if (name == u"." || name == u".." || (name.empty() && end != path.size()))
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
-// GetFullPathNameW resolves ".", ".." and "/" and keeps wildcards in the last component.
-std::wstring fullPath(const std::wstring& path, const Text& original) {
-    std::wstring full(path.size() + MAX_PATH, L'\0');
+} // namespace
+
+Text absolutePath(const Text& path) {
+    const std::wstring wide = toWide(path);
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
-            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0)
-            throwLastError("make a full path of", original);
+            throwLastError("make a full path of", path);
         if (length < full.size()) {
             full.resize(length);
-            return full;
+            return fromWide(full);
         }
         full.resize(length);
     }
 }
 
-} // namespace
-
 std::wstring systemPath(const Text& path) {
-    std::wstring wide = toWide(path);
-    if (wide.size() < kLongPathFrom || startsWith(wide, L"\\\\?\\"))
-        return wide;
-    std::wstring full = fullPath(wide, path);
-    if (startsWith(full, L"\\\\?\\"))
+    if (path.starts_with(u"\\\\?\\"))
+        return toWide(path);
+    const std::wstring full = toWide(needsParsing(path) ? absolutePath(path) : path);
+    if (full.starts_with(L"\\\\?\\"))
         return full;
-    if (startsWith(full, L"\\\\"))
+    if (full.starts_with(L"\\\\"))
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }

@@ -1,5 +1,5 @@
-// The form in which a path reaches the file functions: paths near or above MAX_PATH go
-// through the "\\?\" form, which lifts the limit.
+// The form in which a path reaches the file functions: the "\\?\" form, which lifts the
+// MAX_PATH limit and keeps a name's trailing dot or space, which path parsing would drop.
 #pragma once
 
 #include "platform/platform_services.h"
@@ -8,13 +8,13 @@
 
 namespace pellatrix::win32 {
 
-// Paths this long or longer take the "\\?\" form. CreateDirectoryW stops at MAX_PATH - 12
-// (248), the other functions at MAX_PATH (260); the lower bound serves both.
-inline constexpr std::size_t kLongPathFrom = 248;
-
-// The path as the W file functions should receive it. A long path is made absolute (the
-// "\\?\" form takes neither relative paths, "/", "." nor "..") and prefixed: "\\?\C:\..."
-// or "\\?\UNC\server\share\..."; a short path, or one already prefixed, is passed unchanged.
+// The path as the W file functions should receive it: "\\?\C:\..." or "\\?\UNC\server\...".
+// An absolute path of plain names is prefixed as it stands; one that only the system's parser
+// can read (relative, or holding "/", "." or "..") is made absolute by it first, which drops
+// trailing dots and spaces as Windows always does for such paths. A prefixed path is kept.
 std::wstring systemPath(const Text& path);
+
+// The absolute form of `path` (GetFullPathNameW): ".", ".." and "/" resolved.
+Text absolutePath(const Text& path);
 
 } // namespace pellatrix::win32

@@ -1,8 +1,6 @@
-// The shell copy and the destination folder it needs.
+// The shell copy, the checks before it and the destination it writes into.
 #include "shell_copy.h"
 
-#include "find_handle.h"
-#include "long_path.h"
 #include "wide_text.h"
 #include "win32_error.h"
 
@@ -16,58 +14,57 @@ Text firstName(const Text& list) {
     return list.substr(0, list.find(u'\0'));
 }
 
-bool isDotOrDotDot(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+// Whether the shell can copy `name` by path as it stands.
+bool copyableByPath(std::u16string_view name) {
+    if (!isSafeName(name) || name.back() == u'.' || name.back() == u' ')
+        return false;
+    for (const char16_t c : name)
+        if (c < u' ' || std::u16string_view(u"*?\"<>|").find(c) != std::u16string_view::npos)
+            return false;
+    return true;
 }
 
-// Where the folders that can be made begin: after "C:\" or after "\\server\share\".
-std::size_t firstMakeableSeparator(const Text& folder) {
-    if (folder.size() >= 2 && folder[0] == u'\\' && folder[1] == u'\\') {
-        const std::size_t server = folder.find(u'\\', 2);
-        return server == Text::npos ? Text::npos : folder.find(u'\\', server + 1);
+// Checks every name that `listing` and the folders among its entries hold; returns whether it
+// held anything but "." and "..".
+bool checkNames(DirectoryListing listing) {
+    FindData data;
+    bool any = false;
+    for (bool more = listing.first(data); more; more = listing.next(data)) {
+        const ListedEntry& entry = listing.current();
+        if (entry.name == u"." || entry.name == u"..")
+            continue;
+        any = true;
+        if (!copyableByPath(entry.name))
+            throw PlatformError(make_error_code(Refusal::NameNotCopyable), "copy",
+                                listing.folder()->path() + u"\\" + entry.name);
+        // Links are not followed: they may lead anywhere, or back into the tree.
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (auto folder = openSubfolder(listing.folder(), entry.name, &entry, "copy"))
+                checkNames(DirectoryListing(std::move(folder), u"*"));
+        }
     }
-    return folder.find(u'\\');
+    return any;
 }
 
-void makeOneFolder(const Text& folder) {
-    if (CreateDirectoryW(systemPath(folder).c_str(), nullptr))
-        return;
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
-        return; // a file in the way is left for the shell to report
-    throwLastError("make the folder", folder);
+// Checks the names the source pattern reaches; returns whether it matches anything.
+bool checkSource(const Text& pattern) {
+    const std::size_t separator = pattern.rfind(u'\\');
+    const Text folder = separator == Text::npos ? Text(u".") : pattern.substr(0, separator);
+    const Text mask = separator == Text::npos ? pattern : pattern.substr(separator + 1);
+    auto opened = mask.empty() ? nullptr : openFolderAt(folder);
+    return opened && checkNames(DirectoryListing(std::move(opened), mask));
 }
 
 } // namespace
 
-bool matchesAnything(const Text& pattern) {
-    WIN32_FIND_DATAW entry;
-    FindHandle listing(FindFirstFileW(systemPath(pattern).c_str(), &entry));
-    if (!listing)
-        return false;
-    do {
-        if (!isDotOrDotDot(entry.cFileName))
-            return true;
-    } while (FindNextFileW(listing.get(), &entry));
-    return false;
-}
-
-void makeFolders(const Text& folder) {
-    Text path = folder;
-    while (!path.empty() && path.back() == u'\\')
-        path.pop_back();
-    if (path.empty())
-        return;
-    std::size_t separator = firstMakeableSeparator(path);
-    while (separator != Text::npos) {
-        separator = path.find(u'\\', separator + 1);
-        makeOneFolder(path.substr(0, separator));
-    }
-}
-
-int runShellFileOperation(FileOpStruct& op) {
+int runShellFileOperation(FileOpStruct& op, HeldFolders& held) {
     const bool copiesOrMoves = op.wFunc == ShellOperation::Copy || op.wFunc == ShellOperation::Move;
-    if (copiesOrMoves && matchesAnything(firstName(op.pFrom)))
-        makeFolders(firstName(op.pTo));
+    const Text destination = firstName(op.pTo);
+    if (copiesOrMoves && !destination.empty()) {
+        const bool anything = checkSource(firstName(op.pFrom));
+        held.holdDestination(destination, anything);
+    }
 
     // The lists keep their own NULs; c_str() adds one more, harmlessly.
     const std::wstring from = toWide(op.pFrom);

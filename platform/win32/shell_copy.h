@@ -1,25 +1,25 @@
-// The shell file operation: the record as given, passed to SHFileOperationW.
+// The shell file operation: the record as given, passed to SHFileOperationW, with the
+// destination held and the medium's names checked first.
 #pragma once
 
+#include "held_folders.h"
 #include "platform/platform_services.h"
-
-#include <windows.h>
 
 namespace pellatrix::win32 {
 
 // Runs op through SHFileOperationW with op.hwnd as owner and returns the shell's result
 // (0 when everything went through); sets op.fAnyOperationsAborted from the shell's record.
 //
-// When the source matches anything, the destination folder (and any missing folder above
-// it) is made first: given a "*.*" source that matches one entry, some shells make a file
-// named after the destination or copy the one folder's contents flat instead of into a
-// folder. A missing or empty source makes nothing.
-int runShellFileOperation(FileOpStruct& op);
-
-// Makes `folder` and every missing folder above it. Raises PlatformError on failure.
-void makeFolders(const Text& folder);
-
-// Whether `pattern` matches at least one entry other than "." and "..".
-bool matchesAnything(const Text& pattern);
+// Before a copy or move, and before anything is written:
+// - every name the source pattern reaches (its matches, and everything in the folders among
+//   them) is checked: the shell copies by path, so a name that the path parser would change
+//   (a trailing dot or space) or read as syntax ("..\", ":", wildcards) is refused with
+//   PlatformError, which names it;
+// - the destination folder and the folders above it are held (HeldFolders::holdDestination).
+//   When the source matches anything, the missing ones are made first: given a "*.*" source
+//   that matches one entry, some shells make a file named after the destination or copy the
+//   one folder's contents flat instead of into a folder. A missing or empty source makes
+//   nothing.
+int runShellFileOperation(FileOpStruct& op, HeldFolders& held);
 
 } // namespace pellatrix::win32

@@ -1,32 +1,13 @@
 // The Win32 platform operations.
 #include "win32_platform.h"
 
-#include "long_path.h"
 #include "shell_copy.h"
 #include "wide_text.h"
 #include "win32_error.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace pellatrix::win32 {
-namespace {
-
-void copyEntry(const WIN32_FIND_DATAW& entry, FindData& data) {
-    data.dwFileAttributes = entry.dwFileAttributes;
-    static_assert(sizeof entry.cFileName / sizeof entry.cFileName[0] == kMaxFileName);
-    std::copy(std::begin(entry.cFileName), std::end(entry.cFileName), data.cFileName.begin());
-}
-
-bool meansNothingToList(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME;
-}
-
-HANDLE findHandleOf(ListingHandle listing) {
-    return reinterpret_cast<HANDLE>(listing);
-}
-
-} // namespace
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
 
@@ -84,49 +65,53 @@ WindowHandle Win32Platform::ownerWindow() {
 }
 
 int Win32Platform::shellFileOperation(FileOpStruct& op) {
-    return runShellFileOperation(op);
+    return runShellFileOperation(op, held_);
 }
 
 ListingHandle Win32Platform::openListing(const Text& pattern, FindData& data) {
-    WIN32_FIND_DATAW entry;
-    const HANDLE listing = FindFirstFileW(systemPath(pattern).c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        if (meansNothingToList(GetLastError()))
-            return kInvalidListing;
-        throwLastError("list", pattern);
-    }
-    copyEntry(entry, data);
-    return reinterpret_cast<ListingHandle>(listing);
+    lastRead_ = {};
+    return held_.openListing(pattern, data);
 }
 
 bool Win32Platform::advanceListing(ListingHandle listing, FindData& data) {
-    WIN32_FIND_DATAW entry;
-    if (FindNextFileW(findHandleOf(listing), &entry)) {
-        copyEntry(entry, data);
-        return true;
-    }
-    if (GetLastError() == ERROR_NO_MORE_FILES)
-        return false;
-    throwLastError("go on listing", u"");
+    lastRead_ = {};
+    return held_.advanceListing(listing, data);
 }
 
 void Win32Platform::closeListing(ListingHandle listing) {
-    if (listing != kInvalidListing)
-        FindClose(findHandleOf(listing));
+    lastRead_ = {};
+    held_.closeListing(listing);
 }
 
 std::uint32_t Win32Platform::readAttributes(const Text& path) {
-    const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        throwLastError("read the attributes of", path);
+    // The walk reads a file's attributes just before it changes them: the handle is kept for
+    // that change, which then reaches the very object that was read and checked.
+    lastRead_ = {};
+    FileHandle entry;
+    bool writable = true;
+    try {
+        entry = held_.openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                "read the attributes of");
+    } catch (const PlatformError& error) {
+        if (error.code() != win32ErrorCode(ERROR_ACCESS_DENIED))
+            throw;
+        entry = held_.openEntry(path, FILE_READ_ATTRIBUTES, "read the attributes of");
+        writable = false;
+    }
+    const std::uint32_t attributes = attributesOf(entry.get(), path);
+    if (writable)
+        lastRead_ = {path, std::move(entry)};
     return attributes;
 }
 
 void Win32Platform::setAttributes(const Text& path, std::uint32_t attributes) {
-    // SetFileAttributesW takes FILE_ATTRIBUTE_NORMAL, not 0, for "no attributes".
-    const DWORD value = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    if (!SetFileAttributesW(systemPath(path).c_str(), value))
-        throwLastError("set the attributes of", path);
+    LastRead read = std::exchange(lastRead_, {});
+    const FileHandle entry =
+        read.handle && read.path == path
+            ? std::move(read.handle)
+            : held_.openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              "set the attributes of");
+    setAttributesOf(entry.get(), attributes, path);
 }
 
 void Win32Platform::processMessages() {

@@ -1,17 +1,20 @@
 // The Windows implementation of PlatformServices, through the wide (W) functions.
 //
 // Contract notes for this platform:
-// - openListing returns kInvalidListing when the folder or the pattern's folder is missing,
-//   when nothing matches, or when a path component is a file or cannot be a name
-//   (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_NO_MORE_FILES, ERROR_DIRECTORY,
-//   ERROR_INVALID_NAME, which Wine gives for "file.txt\*.*"); any other failure, such as
-//   a folder that may not be read, raises PlatformError, so a walk never passes over a
-//   folder without saying so.
-// - Paths of 248 characters or more reach the file functions in the "\\?\" form.
+// - Listings and attributes go through handles (held_folders.h): the destination that a copy
+//   writes into is held from the copy to the end, and a path inside it or inside an open
+//   listing is reached one name at a time from that handle, as listed, never through a link,
+//   a junction or the path parser; what opens must be what the listing showed.
+// - openListing returns kInvalidListing only when the folder is missing (or is a file) or
+//   nothing matches; any other failure, a listing that fails part-way included, raises
+//   PlatformError naming the path, so a walk never passes over a folder without saying so.
+//   So does a listed name that could lead out of its folder ("..\", "\", "/", ":").
+// - No path longer than 32,767 characters (the longest a Windows path may be) is walked.
 // - Form1's window is made on the first call of ownerWindow() (the entry point makes it at
 //   start-up); message boxes are unowned, so that each shows in the taskbar.
 #pragma once
 
+#include "held_folders.h"
 #include "hidden_form.h"
 #include "platform/platform_services.h"
 
@@ -39,8 +42,17 @@ class Win32Platform : public PlatformServices {
     void endProgram() override;
 
   private:
+    // The entry that readAttributes opened last, kept for a setAttributes of the same path
+    // that follows it with no listing call between.
+    struct LastRead {
+        Text path;
+        FileHandle handle;
+    };
+
     HINSTANCE instance_;
     std::unique_ptr<HiddenForm> form_;
+    HeldFolders held_;
+    LastRead lastRead_;
 };
 
 } // namespace pellatrix::win32

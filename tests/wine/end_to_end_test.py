@@ -143,13 +143,6 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual({k: v for k, v in tree(self.destination).items() if v is not None}, files)
         self.assert_all_writable(self.destination)
 
-    def test_a_failed_copy_still_walks_and_ends_with_status_2(self):
-        self.model_with({"only.mdl": b"one"})
-        (self.drive_c / "Tolvex").mkdir()
-        (self.drive_c / "Tolvex" / "Model").write_bytes(b"a file in the way")
-        self.assertEqual(self.run_answering_yes(), 2)
-        self.assertEqual((self.drive_c / "Tolvex" / "Model").read_bytes(), b"a file in the way")
-
     def test_a_linked_destination_is_refused_with_status_3(self):
         self.model_with({"a.txt": b"a"})
         elsewhere = self.workspace / "elsewhere"
