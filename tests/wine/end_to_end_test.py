@@ -165,8 +165,8 @@ class EndToEnd(unittest.TestCase):
             (["-s"], "sample", (0,), [], True),
             # Wine's shell copy returns 0 for a missing source, where Windows' reports 2.
             (["/S"], "no Model", (0, 2), [], False),
-            # Wine's copy reports this clash only for a Model that holds files alone.
-            (["/S"], "one file, and a file in place of C:\\Tolvex\\Model", (2,), [], False),
+            # A file where the destination folder goes is refused before anything is copied.
+            (["/S"], "one file, and a file in place of C:\\Tolvex\\Model", (3,), [], False),
             (["/x", "--help", "S", "/Silent"], "sample", (0,), asked, True),
         ]
         for arguments, medium, statuses, messages, arrives in cases:
