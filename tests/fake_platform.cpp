@@ -16,23 +16,15 @@ std::pair<Text, Text> splitParent(const Text& path) {
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-Text withoutTrailingSeparator(Text path) {
-    while (!path.empty() && path.back() == u'\\')
-        path.pop_back();
-    return path;
-}
-
 } // namespace
 
-std::string narrow(const Text& text) { return toUtf8(text); }
+std::string narrow(const Text& text) {
+    return toUtf8(text);
+}
 
 FakePlatform::FakePlatform() {
     for (const Text drive : {u"C:", u"D:", u"E:"})
         nodes_[drive] = Node{FileAttribute::Directory, {}};
-}
-
-void FakePlatform::addFolder(const Text& path, std::uint32_t attributes) {
-    addFile(path, attributes);
 }
 
 void FakePlatform::addFile(const Text& path, std::uint32_t attributes) {
@@ -53,8 +45,6 @@ void FakePlatform::remove(const Text& path) {
         return node.first == path || node.first.starts_with(path + u"\\");
     });
 }
-
-bool FakePlatform::exists(const Text& path) const { return nodes_.count(path) != 0; }
 
 std::uint32_t FakePlatform::attributesOf(const Text& path) const {
     return nodes_.at(path).attributes;
@@ -105,7 +95,8 @@ ListingHandle FakePlatform::openListing(const Text& pattern, FindData& data) {
     const auto [folder, name] = splitParent(pattern);
     Listing listing;
     if (name == u"*.*") {
-        const auto it = nodes_.find(withoutTrailingSeparator(folder));
+        const auto it =
+            nodes_.find(folder.ends_with(u'\\') ? folder.substr(0, folder.size() - 1) : folder);
         if (it == nodes_.end())
             return kInvalidListing;
         if (it->first.size() > 2) { // drive roots have no "." and ".."
@@ -168,6 +159,8 @@ void FakePlatform::setAttributes(const Text& path, std::uint32_t attributes) {
 
 void FakePlatform::processMessages() {}
 
-void FakePlatform::endProgram() { log("endProgram", {}); }
+void FakePlatform::endProgram() {
+    log("endProgram", {});
+}
 
 } // namespace pellatrix::testing

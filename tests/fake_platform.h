@@ -19,25 +19,26 @@ class FakePlatform : public PlatformServices {
 
     // The tree. Paths are Windows paths without a trailing "\"; parents must exist. Entries
     // are listed in the order they were added.
-    void addFolder(const Text& path, std::uint32_t attributes = FileAttribute::Directory);
     void addFile(const Text& path, std::uint32_t attributes = FileAttribute::Archive);
+    void addFolder(const Text& path, std::uint32_t attributes = FileAttribute::Directory) {
+        addFile(path, attributes);
+    }
     void remove(const Text& path);
-    bool exists(const Text& path) const;
     std::uint32_t attributesOf(const Text& path) const;
 
     // Scripted behaviour.
-    std::deque<int> replies;                  // message box replies, in order (default: Ok)
-    int shellResult = 0;                      // what the shell operation returns
-    bool shellAborts = false;                 // the user cancels the shell operation
-    std::function<void(FileOpStruct&)> onShellOperation;      // runs inside the operation
+    std::deque<int> replies;  // message box replies, in order (default: Ok)
+    int shellResult = 0;      // what the shell operation returns
+    bool shellAborts = false; // the user cancels the shell operation
+    std::function<void(FileOpStruct&)> onShellOperation;          // runs inside the operation
     std::function<void(const Text& folderPattern)> onOpenListing; // runs after each open
     Text currentDir = u"E:\\Setup";
     bool currentDirectoryFails = false;
     Text exeFolder = u"D:\\Program";
-    std::set<Text> failingSetAttributes;      // paths whose attribute write fails
+    std::set<Text> failingSetAttributes; // paths whose attribute write fails
 
     // What happened.
-    std::vector<std::string> calls;           // one line per call, "operation path"
+    std::vector<std::string> calls; // one line per call, "operation path"
     std::vector<FileOpStruct> shellRequests;
     int openListings() const { return static_cast<int>(listings_.size()); }
     int setAttributeCalls = 0;

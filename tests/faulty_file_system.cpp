@@ -33,14 +33,6 @@ int getattrOp(const char* path, struct stat* st, fuse_file_info*) {
     return lstat(real(path).c_str(), st) == 0 ? 0 : -errno;
 }
 
-int readlinkOp(const char* path, char* buffer, std::size_t size) {
-    const ssize_t length = readlink(real(path).c_str(), buffer, size - 1);
-    if (length < 0)
-        return -errno;
-    buffer[length] = '\0';
-    return 0;
-}
-
 int openOp(const char* path, fuse_file_info* file) {
     const int fd = open(real(path).c_str(), O_RDONLY);
     if (fd < 0)
@@ -94,7 +86,6 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
 [[noreturn]] void serve(const std::filesystem::path& mountPoint, int ready) {
     fuse_operations operations{};
     operations.getattr = getattrOp;
-    operations.readlink = readlinkOp;
     operations.open = openOp;
     operations.read = readOp;
     operations.release = releaseOp;

@@ -36,22 +36,6 @@ TEST(DriveMappingTest, UnknownDrivesAndRelativePathsAreErrors) {
             << std::string(path.begin(), path.end());
 }
 
-TEST(DriveMappingTest, NamesThatAreNotUtf8RoundTrip) {
-    const DriveMapping drives("/data");
-    const std::string native = "/media/cd/caf\xE9/\xFF\xFE";
-    EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(native)), native);
-}
-
-TEST(DriveMappingTest, ABackslashInALinuxNameStaysPartOfTheName) {
-    const DriveMapping drives("/data");
-    const Text windows = drives.windowsPathOf("/media/a\\b");
-    EXPECT_EQ(windows.rfind(u'\\'), 8u) << "one separator before the name";
-    EXPECT_EQ(drives.nativePathOf(windows), "/media/a\\b");
-    EXPECT_EQ(drives.nativePathOf(windows + u"\\c"), "/media/a\\b/c");
-    const std::string privateUse = "/media/x\xEF\x81\x9Cy\\z"; // U+F05C itself in a name
-    EXPECT_EQ(drives.nativePathOf(drives.windowsPathOf(privateUse)), privateUse);
-}
-
 TEST(DisplayPathTest, NativePathsWithHomeAsTildeAndNothingThatActsOnATerminal) {
     const char* savedHome = std::getenv("HOME");
     const std::string restore = savedHome ? savedHome : "";

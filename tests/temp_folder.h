@@ -51,7 +51,8 @@ inline std::string readFile(const std::filesystem::path& path) {
 
 inline void makeReadOnly(const std::filesystem::path& path) {
     using std::filesystem::perms;
-    std::filesystem::permissions(path, perms::owner_write | perms::group_write | perms::others_write,
+    std::filesystem::permissions(path,
+                                 perms::owner_write | perms::group_write | perms::others_write,
                                  std::filesystem::perm_options::remove);
 }
 

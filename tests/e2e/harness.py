@@ -148,14 +148,6 @@ class Workspace:
         remove_tree(self.root)
 
 
-def wait_until(condition, what, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(f"{what}: not within {timeout} s")
-        time.sleep(0.01)
-
-
 # ---- Other processes
 
 def exchange(a, b):
@@ -183,8 +175,8 @@ def exchanging(a, b, pauses=(0,), when=lambda: True):
         finally:
             os._exit(1)  # never go on running the tests in the child
     os.read(ready, 1)
-    os.close(ready)
-    os.close(started)
+    for end in (ready, started):
+        os.close(end)
     try:
         yield
     finally:
@@ -236,9 +228,6 @@ class Display:
     presses keys on them (focus first, then XTEST: GTK ignores synthetic key events)."""
 
     def __init__(self):
-        for tool in ("Xvfb", "xdotool"):
-            if not shutil.which(tool):
-                raise RuntimeError(f"{tool} is missing (Debian packages xvfb and xdotool)")
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
                                         "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
@@ -246,7 +235,6 @@ class Display:
         os.close(write_end)
         with os.fdopen(read_end) as numbers:
             self.name = ":" + numbers.readline().strip()
-        self.shots = 0
 
     def close(self):
         self.server.kill()
@@ -271,14 +259,6 @@ class Display:
         raise AssertionError(f'no window titled "{title}"')
 
     def press(self, window, keys):
-        """Presses keys on window; with PELLATRIX_SCREENSHOTS naming a folder, the screen is
-        kept there first."""
-        folder = os.environ.get("PELLATRIX_SCREENSHOTS")
-        if folder:
-            self.shots += 1
-            os.makedirs(folder, exist_ok=True)
-            subprocess.run(["import", "-display", self.name, "-window", "root",
-                            os.path.join(folder, f"{self.shots:02}.png")], timeout=WAIT)
         self.xdotool("windowfocus", "--sync", window)
         self.xdotool("key", "--clearmodifiers", keys)
 
@@ -304,9 +284,8 @@ class UnattendedRun(Run):
                                    stdout=stdout, stderr=subprocess.PIPE, **options)
 
     def status(self, timeout=WAIT):
-        self.output, self.errors = self.process.communicate(timeout=timeout)
-        self.output = self.output or b""
-        self.shown = self.errors.decode(errors="replace")
+        output, self.errors = self.process.communicate(timeout=timeout)
+        self.output, self.shown = output or b"", self.errors.decode(errors="replace")
         return self.process.returncode
 
 
@@ -435,27 +414,19 @@ class WineRun(WindowRun):
 
     def __init__(self, exe, w, display, arguments=()):
         self.display, self.seen = display, []
-        self.trace = tempfile.TemporaryFile()  # Wine's trace names every message box's text
-        self.process = subprocess.Popen([os.environ["PELLATRIX_WINE"], exe, *arguments],
-                                        cwd=w.medium,
-                                        env=dict(os.environ, DISPLAY=display.name,
-                                                 WINEDEBUG="-all,+msgbox"),
-                                        stdout=subprocess.DEVNULL, stderr=self.trace)
+        self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
+        with open(self.trace, "wb") as trace:
+            self.process = subprocess.Popen(
+                [os.environ["PELLATRIX_WINE"], exe, *arguments], cwd=w.medium, stderr=trace,
+                env=dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox"))
 
     def choose(self, choice, meanwhile=None):
         pass
 
-    def status(self, timeout=WAIT):
-        try:
-            return super().status(timeout)
-        finally:
-            self.trace.seek(0)
-            self.traced = self.trace.read().decode(errors="replace")
-            self.trace.close()
-
     def messages(self):
-        """The texts of the message boxes it showed, in order (once it has ended)."""
-        found = re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', self.traced)
+        """The texts of the message boxes shown so far, in order."""
+        found = re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"',
+                           read(self.trace).decode(errors="replace"))
         return [text.encode().decode("unicode_escape") for text in found]
 
     @property

@@ -6,7 +6,6 @@ tree deeper than a usual stack holds.
 usage: wine_program_test.py PELLATRIX_EXE   (CTest gives the Wine prefix)
 """
 import os
-import subprocess
 import sys
 import unittest
 
@@ -37,12 +36,13 @@ def at_model(what):
     """What stands at C:\\Tolvex\\Model and is no folder: Wine shows a link to a file as that
     file and leaves a link that leads nowhere out of listings."""
     def plant(w):
-        write_files(w.root, {"medium/Model/a.txt": (b"a", True), "target.txt": (b"user's", False)})
+        write_files(w.model, {"a.txt": (b"a", True)})
+        write_files(w.outside, {"target.txt": (b"user's", False)})
         os.makedirs(w.tolvex)
         if what == "file":
             write_files(w.tolvex, {"Model": (b"user's", False)})
         else:
-            os.symlink(os.path.join(w.root, what), w.dest)
+            os.symlink(os.path.join(w.outside, what), w.dest)
     return plant
 
 
@@ -88,15 +88,16 @@ class WineProgramTest(unittest.TestCase):
             with self.subTest(named=named):
                 self.fresh()
                 plant(self.w)
-                before = snapshot(self.w.root), snapshot(self.w.tolvex), os.path.lexists(self.w.dest)
+                state = lambda: [snapshot(f) for f in (self.w.medium, self.w.outside, self.w.tolvex)] + [
+                    os.path.lexists(self.w.dest)]
+                before = state()
                 run = WineRun(EXE, self.w, DISPLAY)
                 run.yes()
                 run.ok()
                 self.assertEqual(run.status(), 3)
                 self.assertIn(named, run.messages()[-1])
                 self.assertNotIn("Processing end", run.messages())
-                after = snapshot(self.w.root), snapshot(self.w.tolvex), os.path.lexists(self.w.dest)
-                self.assertEqual(after, before)
+                self.assertEqual(state(), before)
 
     def test_a_tree_deeper_than_a_usual_stack_holds_is_walked(self):
         # 4,000 levels: with a 2 MiB stack the walk ran out of it at about 2,570 levels (3,050 in
