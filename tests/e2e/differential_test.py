@@ -91,7 +91,7 @@ def main():
                         if expected.get(path) != actual.get(path):
                             show = [e and (e[0], e[1] and len(e[1])) for e in
                                     (expected.get(path), actual.get(path))]
-                            print(f"  {path}: Windows {show[0]}, Linux {show[1]}")
+                            print(f"  {os.fsdecode(path)}: Windows {show[0]}, Linux {show[1]}")
                 else:
                     print(f"tree {seed}: {len(entries)} entries agree")
             finally:

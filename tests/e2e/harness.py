@@ -58,33 +58,35 @@ def writable(path):
     return bool(os.stat(path).st_mode & stat.S_IWUSR)
 
 
+def entries(folder):
+    """{path relative to folder: (path, lstat)} of everything below folder, paths in bytes."""
+    top = os.fsencode(folder)
+    return {os.path.relpath(path, top): (path, os.lstat(path)) for path in
+            (os.path.join(parent, name) for parent, dirs, names in os.walk(top) for name in dirs + names)}
+
+
 def files_under(folder):
     """Every file and link below folder, relative to it (bytes), sorted."""
-    found = []
-    for parent, dirs, names in os.walk(os.fsencode(folder)):
-        found += [os.path.relpath(os.path.join(parent, n), os.fsencode(folder)) for n in names +
-                  [d for d in dirs if os.path.islink(os.path.join(parent, d))]]
-    return sorted(found)
+    return sorted(name for name, (_, st) in entries(folder).items() if not stat.S_ISDIR(st.st_mode))
+
+
+def content(path, st):
+    """A file's content, a link's target, None for a folder."""
+    return (os.readlink(path) if stat.S_ISLNK(st.st_mode) else
+            None if stat.S_ISDIR(st.st_mode) else read(path))
+
+
+def snapshot(folder):
+    """Modes, contents and link targets of everything below folder."""
+    return {name: (st.st_mode, content(path, st)) for name, (path, st) in entries(folder).items()}
 
 
 def assert_arrived_writable(test, folder, files):
     """Every file of files (see write_files) is below folder with its content, writable."""
-    for relative, (content, _) in files.items():
+    for relative, (expected, _) in files.items():
         path = os.path.join(os.fsencode(folder), os.fsencode(relative))
-        test.assertEqual(read(path), content, relative)
+        test.assertEqual(read(path), expected, relative)
         test.assertTrue(writable(path), f"{relative!r} is still read-only")
-
-
-def snapshot(folder):
-    """Contents, modes and link targets of everything below folder."""
-    state = {}
-    for parent, dirs, names in os.walk(os.fsencode(folder)):
-        for path in (os.path.join(parent, name) for name in dirs + names):
-            st = os.lstat(path)
-            state[path] = (("link", os.readlink(path)) if stat.S_ISLNK(st.st_mode) else
-                           ("dir", st.st_mode) if stat.S_ISDIR(st.st_mode) else
-                           ("file", st.st_mode, read(path)))
-    return state
 
 
 def remove_tree(root):
@@ -97,31 +99,23 @@ def remove_tree(root):
         subprocess.run(["rm", "-rf", root], check=True)
 
 
-def windows_attributes(path):
-    """The attribute bits that Windows (Wine) and the Linux program show for a file on a
-    Linux disk: read-only from the write bits, hidden and system from user.DOSATTRIB."""
-    st = os.lstat(path)
+def windows_attributes(path, st):
+    """The attribute bits that Windows (Wine) and the Linux program show for an entry of a Linux
+    disk: read-only from the write bits, hidden and system from user.DOSATTRIB."""
     if stat.S_ISLNK(st.st_mode):
-        bits = REPARSE_POINT | (DIRECTORY if os.path.isdir(path) else 0)
-    else:
-        bits = DIRECTORY if stat.S_ISDIR(st.st_mode) else ARCHIVE
-        bits |= 0 if st.st_mode & 0o222 else READ_ONLY
-    try:
-        bits |= int(os.getxattr(path, DOS_ATTRIBUTE, follow_symlinks=False).rstrip(b"\0"), 16)\
-            & (HIDDEN | SYSTEM)
-    except (OSError, ValueError):
-        pass
+        return REPARSE_POINT | (DIRECTORY if os.path.isdir(path) else 0)
+    bits = ((DIRECTORY if stat.S_ISDIR(st.st_mode) else ARCHIVE) |
+            (0 if st.st_mode & 0o222 else READ_ONLY))
+    with contextlib.suppress(OSError, ValueError):
+        stored = os.getxattr(path, DOS_ATTRIBUTE, follow_symlinks=False)
+        bits |= int(stored.rstrip(b"\0"), 16) & (HIDDEN | SYSTEM)
     return bits
 
 
 def windows_view(folder):
-    """{relative path: (attributes, content or None)} of everything below folder."""
-    view = {}
-    for parent, dirs, names in os.walk(folder):
-        for path in (os.path.join(parent, name) for name in dirs + names):
-            content = read(path) if os.path.isfile(path) and not os.path.islink(path) else None
-            view[os.path.relpath(path, folder)] = (windows_attributes(path), content)
-    return view
+    """{path relative to folder (bytes): (attribute bits, content)} of everything below it."""
+    return {name: (windows_attributes(path, st), content(path, st))
+            for name, (path, st) in entries(folder).items()}
 
 
 class Workspace:
