@@ -41,17 +41,26 @@ struct Installing : FakePlatform {
 TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
     const std::string copy = "shellFileOperation E:\\Setup\\Model\\*.*",
                       walk = "setAttributes 0 C:\\Tolvex\\Model\\m.dat";
+    const std::vector<std::string> asked = {kQuestion, copy, walk, kClosing, "endProgram"};
+    // A copy that failed or was cancelled is walked all the same, and ends with status 2.
     // Unattended: no message box, and a shell told to show nothing (FOF_NOCONFIRMATION |
     // FOF_SILENT | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR).
     const struct {
         StartOptions options;
+        int shellResult;
+        bool aborts;
+        int status;
         std::vector<std::string> seen;
         std::uint16_t flags;
-    } cases[] = {{{}, {kQuestion, copy, walk, kClosing, "endProgram"}, 0x10},
-                 {kUnattended, {copy, walk, "endProgram"}, 0x614}};
+    } cases[] = {{{}, 0, false, 0, asked, 0x10},
+                 {{}, 1223, false, 2, asked, 0x10},
+                 {{}, 0, true, 2, asked, 0x10},
+                 {kUnattended, 0, false, 0, {copy, walk, "endProgram"}, 0x614}};
     for (const auto& c : cases) {
         Installing fake;
-        EXPECT_EQ(fake.run(c.options), 0);
+        fake.shellResult = c.shellResult;
+        fake.shellAborts = c.aborts;
+        EXPECT_EQ(fake.run(c.options), c.status);
         EXPECT_EQ(fake.seen(), c.seen);
         ASSERT_EQ(fake.shellRequests.size(), 1u);
         const FileOpStruct& op = fake.shellRequests[0];
@@ -68,17 +77,6 @@ TEST(StartupTest, NoEndsAtOnceWithNothingDone) {
     fake.replies = {Reply::No};
     EXPECT_EQ(fake.run(), 1);
     EXPECT_EQ(fake.seen(), (std::vector<std::string>{kQuestion, "endProgram"}));
-}
-
-TEST(StartupTest, AFailedOrCancelledCopyStillWalksAndEndsWithStatusTwo) {
-    for (const bool aborts : {false, true}) {
-        Installing fake;
-        fake.shellResult = aborts ? 0 : 1223;
-        fake.shellAborts = aborts;
-        EXPECT_EQ(fake.run(), 2);
-        EXPECT_EQ(fake.seen().at(2), "setAttributes 0 C:\\Tolvex\\Model\\m.dat");
-        EXPECT_EQ(fake.seen().at(3), kClosing);
-    }
 }
 
 TEST(StartupTest, SourcePatternHasExactlyOneSeparator) {

@@ -1,5 +1,6 @@
-// libFuzzer target over the Linux path translation and pattern matching: whatever the bytes,
-// conversions round-trip, paths keep their components, and matching ends with a sane answer.
+// libFuzzer target over the text encoding, the Linux path translation and pattern matching:
+// whatever the bytes, conversions round-trip (bytes that are not UTF-8 as lone surrogates),
+// paths keep their components, and matching ends with a sane answer.
 #include "platform/linux/drive_mapping.h"
 #include "platform/linux/wildcard_match.h"
 #include "platform/text_encoding.h"
