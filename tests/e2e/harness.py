@@ -89,6 +89,12 @@ def assert_arrived_writable(test, folder, files):
         test.assertTrue(writable(path), f"{relative!r} is still read-only")
 
 
+def says(test, run, text, shown=True):
+    """Whether the program showed text, where what it shows can be read back."""
+    if run.shown is not None:
+        (test.assertIn if shown else test.assertNotIn)(text, run.shown)
+
+
 def remove_tree(root):
     """Removes a folder, read-only and unreadable entries too, at any depth; a link or a file
     in its place is removed, never followed."""
@@ -378,7 +384,7 @@ class DesktopRun(WindowRun):
     texts cannot be read back (shown is None)."""
     shown = None
 
-    def __init__(self, program, w, display, unprivileged=True):
+    def __init__(self, program, w, display, unprivileged=False):
         self.display, self.seen = display, []
         self.process = start_linux(program, w, (), unprivileged, display.name,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
@@ -426,3 +432,48 @@ class WineRun(WindowRun):
     @property
     def shown(self):
         return "\n".join(self.messages())
+
+
+# ---- Tables of runs
+
+def start(runner, program, w, display=None):
+    """The program started by a runner ("terminal", "desktop", "unattended" or "wine") on w's
+    medium, with what the workspace asks for: w.arguments, w.environment, w.unprivileged (to
+    run as "nobody"), w.options (Popen's, for an unattended run)."""
+    arguments, unprivileged = getattr(w, "arguments", ()), getattr(w, "unprivileged", False)
+    if runner == "terminal":
+        return TerminalRun(program, w, arguments, unprivileged, getattr(w, "environment", None))
+    if runner == "desktop":
+        return DesktopRun(program, w, display, unprivileged)
+    if runner == "unattended":
+        return UnattendedRun(program, w, arguments, **getattr(w, "options", {}))
+    return WineRun(program, w, display, arguments)
+
+
+def run_table(test, table, runners, program, display=None, drive=None):
+    """Runs each row of a table with each of the given runners that the row names, in a
+    workspace of its own (C: in drive when given): a row is (name, runners, prepare(w), steps,
+    exit status or a tuple of them, check(test, w, run)). A step is the name of one of a run's
+    steps ("yes", "no", "ok"; "retry", "skip", "cancel" for choose), or a function of w and run."""
+    for name, named, prepare, steps, status, check in table:
+        for runner in (runner for runner in named if runner in runners):
+            with test.subTest(name, runner=runner):
+                w = Workspace(drive)
+                try:
+                    prepare(w)
+                    run = start(runner, program, w, display)
+                    for step in steps:
+                        if callable(step):
+                            step(w, run)
+                        elif step in ("retry", "skip", "cancel"):
+                            run.choose(step)
+                        else:
+                            getattr(run, step)()
+                    run.returncode = run.status()
+                    allowed = set(status) if isinstance(status, tuple) else {status}
+                    if runner == "wine" and {"skip", "cancel"} & set(steps):
+                        allowed.add(0)  # Wine's shell copy reports success for what it skipped
+                    test.assertIn(run.returncode, allowed, run.shown)
+                    check(test, w, run)
+                finally:
+                    w.close()
