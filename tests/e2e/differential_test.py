@@ -78,8 +78,9 @@ def main():
             try:
                 for w in (windows, linux):
                     draw_medium(seed, w.medium)
-                statuses = (WineRun(exe, windows, display, ["/S"]).status(),
-                            UnattendedRun(linux_program, linux, ["--yes"]).status())
+                windows.arguments, linux.arguments = ["/S"], ["--yes"]
+                statuses = (WineRun(exe, windows, display).status(),
+                            UnattendedRun(linux_program, linux).status())
                 expected, actual = (without_known_wine_differences(windows_view(w.dest))
                                     for w in (windows, linux))
                 entries = set(windows_view(windows.model))

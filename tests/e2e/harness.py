@@ -138,6 +138,8 @@ class Workspace:
         self.dest = os.path.join(self.tolvex, "Model")
         self.outside = os.path.join(self.root, "outside")
         self.cleanup = contextlib.ExitStack()  # what a scenario started and must stop
+        # How the program is to be started (see start_linux; Popen's options when unattended).
+        self.arguments, self.environment, self.unprivileged, self.options = (), {}, False, {}
         os.makedirs(self.medium)
         os.makedirs(self.c, exist_ok=True)
         remove_tree(self.tolvex)
@@ -196,13 +198,13 @@ def reachable_copy(path):
     return shutil.copy(path, folder)
 
 
-def start_linux(program, w, arguments=(), unprivileged=False, display=None, environment=None,
-                **options):
-    """Starts the Linux program in w's medium with w's C:, no display unless one is named, in
-    a session of its own. Unprivileged, a test run as root starts it as "nobody", from a copy
-    that user can reach, with w's C: made theirs: permissions then apply to it as to a person."""
+def start_linux(program, w, display=None, **options):
+    """Starts the Linux program with w.arguments in w's medium with w's C:, w.environment and no
+    display unless one is named, in a session of its own. With w.unprivileged, a test run as
+    root starts it as "nobody", from a copy that user can reach, with w's C: made theirs: the
+    permissions then apply to it as to a person."""
     suppressions = LEAK_SUPPRESSIONS
-    if unprivileged and IS_ROOT:
+    if w.unprivileged and IS_ROOT:
         program, suppressions = reachable_copy(program), reachable_copy(suppressions)
         nobody = pwd.getpwnam("nobody")
         for parent, dirs, names in os.walk(w.c):
@@ -216,8 +218,8 @@ def start_linux(program, w, arguments=(), unprivileged=False, display=None, envi
            # The desktop libraries' lifetime caches are not the program's leaks.
            "LSAN_OPTIONS": f"suppressions={suppressions}:print_suppressions=0"}
     env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")})
-    env.update({"DISPLAY": display} if display else {}, **(environment or {}))
-    return subprocess.Popen([program, *arguments], cwd=w.medium, env=env,
+    env.update({"DISPLAY": display} if display else {}, **w.environment)
+    return subprocess.Popen([program, *w.arguments], cwd=w.medium, env=env,
                             start_new_session=True, **options)
 
 
@@ -279,9 +281,9 @@ class Run:
 class UnattendedRun(Run):
     """The Linux program with neither a terminal nor a display."""
 
-    def __init__(self, program, w, arguments=(), stdout=subprocess.PIPE, **options):
-        self.process = start_linux(program, w, arguments, stdin=subprocess.DEVNULL,
-                                   stdout=stdout, stderr=subprocess.PIPE, **options)
+    def __init__(self, program, w, display=None):
+        options = dict(stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.process = start_linux(program, w, **dict(options, **w.options))
 
     def status(self, timeout=WAIT):
         output, self.errors = self.process.communicate(timeout=timeout)
@@ -294,10 +296,9 @@ class TerminalRun(Run):
     QUESTION, CLOSING = b"Yes / No [Yes]: ", b"OK [Enter]: "
     RETRY_SKIP_CANCEL = b"Retry / Skip / Cancel [Retry]: "
 
-    def __init__(self, program, w, arguments=(), unprivileged=False, environment=None):
+    def __init__(self, program, w, display=None):
         self.fd, terminal = pty.openpty()
-        self.process = start_linux(program, w, arguments, unprivileged, environment=environment,
-                                   stdin=terminal, stdout=terminal, stderr=terminal,
+        self.process = start_linux(program, w, stdin=terminal, stdout=terminal, stderr=terminal,
                                    preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(terminal)
         self.screen, self.matched = b"", 0  # all it showed; where the next expect looks
@@ -322,22 +323,22 @@ class TerminalRun(Run):
     def type(self, text):
         os.write(self.fd, text)
 
+    def answer(self, prompt, reply, meanwhile=lambda: None):
+        self.expect(prompt)
+        meanwhile()
+        self.type(reply)
+
     def yes(self):
-        self.expect(self.QUESTION)
-        self.type(b"\r")  # Enter chooses Yes
+        self.answer(self.QUESTION, b"\r")  # Enter chooses Yes
 
     def no(self):
-        self.expect(self.QUESTION)
-        self.type(b"no\r")
+        self.answer(self.QUESTION, b"no\r")
 
     def choose(self, choice, meanwhile=lambda: None):
-        self.expect(self.RETRY_SKIP_CANCEL)
-        meanwhile()
-        self.type(choice.encode() + b"\r")
+        self.answer(self.RETRY_SKIP_CANCEL, choice.encode() + b"\r", meanwhile)
 
     def ok(self):
-        self.expect(self.CLOSING)
-        self.type(b"\r")
+        self.answer(self.CLOSING, b"\r")
 
     def status(self, timeout=WAIT):
         deadline = time.monotonic() + timeout
@@ -384,21 +385,18 @@ class DesktopRun(WindowRun):
     texts cannot be read back (shown is None)."""
     shown = None
 
-    def __init__(self, program, w, display, unprivileged=False):
+    def __init__(self, program, w, display):
         self.display, self.seen = display, []
-        self.process = start_linux(program, w, (), unprivileged, display.name,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.process = start_linux(program, w, display.name, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL)
 
 
 def prepare_wine():
     """Ends the test run as skipped, saying why, where the build's Wine loader (PELLATRIX_WINE)
     cannot start. The Wine environment comes from CTest (tests/wine/cross_testing.cmake)."""
     try:
-        started = subprocess.run([os.environ["PELLATRIX_WINE"], "--version"],
-                                 capture_output=True).returncode == 0
-    except OSError:
-        started = False
-    if not started:
+        subprocess.run([os.environ["PELLATRIX_WINE"], "--version"], capture_output=True, check=True)
+    except (OSError, subprocess.CalledProcessError):
         print(NO_32_BIT)
         sys.exit(SKIPPED)
 
@@ -412,12 +410,12 @@ class WineRun(WindowRun):
     copied (Windows' asks Retry / Skip / Cancel): there choose() has nothing to answer."""
     NO_KEY = "n"
 
-    def __init__(self, exe, w, display, arguments=()):
+    def __init__(self, exe, w, display):
         self.display, self.seen = display, []
         self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
-                [os.environ["PELLATRIX_WINE"], exe, *arguments], cwd=w.medium, stderr=trace,
+                [os.environ["PELLATRIX_WINE"], exe, *w.arguments], cwd=w.medium, stderr=trace,
                 env=dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox"))
 
     def choose(self, choice, meanwhile=None):
@@ -436,32 +434,23 @@ class WineRun(WindowRun):
 
 # ---- Tables of runs
 
-def start(runner, program, w, display=None):
-    """The program started by a runner ("terminal", "desktop", "unattended" or "wine") on w's
-    medium, with what the workspace asks for: w.arguments, w.environment, w.unprivileged (to
-    run as "nobody"), w.options (Popen's, for an unattended run)."""
-    arguments, unprivileged = getattr(w, "arguments", ()), getattr(w, "unprivileged", False)
-    if runner == "terminal":
-        return TerminalRun(program, w, arguments, unprivileged, getattr(w, "environment", None))
-    if runner == "desktop":
-        return DesktopRun(program, w, display, unprivileged)
-    if runner == "unattended":
-        return UnattendedRun(program, w, arguments, **getattr(w, "options", {}))
-    return WineRun(program, w, display, arguments)
+RUNNERS = {"terminal": TerminalRun, "desktop": DesktopRun, "unattended": UnattendedRun,
+           "wine": WineRun}
 
 
 def run_table(test, table, runners, program, display=None, drive=None):
     """Runs each row of a table with each of the given runners that the row names, in a
     workspace of its own (C: in drive when given): a row is (name, runners, prepare(w), steps,
     exit status or a tuple of them, check(test, w, run)). A step is the name of one of a run's
-    steps ("yes", "no", "ok"; "retry", "skip", "cancel" for choose), or a function of w and run."""
+    steps ("yes", "no", "ok"; "retry", "skip", "cancel" for choose), or a function of w and run.
+    The runners are "terminal", "desktop", "unattended" (see start_linux) and "wine"."""
     for name, named, prepare, steps, status, check in table:
         for runner in (runner for runner in named if runner in runners):
             with test.subTest(name, runner=runner):
                 w = Workspace(drive)
                 try:
                     prepare(w)
-                    run = start(runner, program, w, display)
+                    run = RUNNERS[runner](program, w, display)
                     for step in steps:
                         if callable(step):
                             step(w, run)
