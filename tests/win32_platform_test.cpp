@@ -3,7 +3,6 @@
 // listed, and Form1's hidden window.
 #include "contract_fixture.h"
 #include "platform/text_encoding.h"
-#include "platform/win32/long_path.h"
 #include "platform/win32/win32_platform.h"
 
 namespace pellatrix::testing {
@@ -16,45 +15,29 @@ bool runningUnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// A folder path of about 300 characters under the test's folder.
-Text longFolderUnder(const Text& base) {
-    Text path = base;
-    for (int level = 0; path.size() < 300; ++level)
-        path += u"\\folder-" + Text(40, static_cast<char16_t>(u'a' + level));
-    return path;
-}
-
-// Removes a file and the folders above it up to (not including) `base`, through the "\\?\"
-// form: std::filesystem, which cleans up the test's folder, stops at MAX_PATH.
-void removeLongChain(Text path, const Text& base) {
-    DeleteFileW(win32::systemPath(path).c_str());
-    for (path.resize(path.rfind(u'\\')); path.size() > base.size(); path.resize(path.rfind(u'\\')))
-        RemoveDirectoryW(win32::systemPath(path).c_str());
-}
-
 TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
-    const Text folder = longFolderUnder(at(""));
-    for (std::size_t end = at("").size(); end != Text::npos;) {
-        end = folder.find(u'\\', end + 1);
-        CreateDirectoryW(win32::systemPath(folder.substr(0, end)).c_str(), nullptr);
-    }
-    const Text file = folder + u"\\ro.txt";
-    ASSERT_GT(file.size(), 300u);
-    const HANDLE handle = CreateFileW(win32::systemPath(file).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    CloseHandle(handle);
-
-    EXPECT_TRUE(platform->readAttributes(file) & FileAttribute::ReadOnly);
-    EXPECT_EQ(names(folder + u"\\*.*"), (std::set<Text>{u".", u"..", u"ro.txt"}));
-
-    platform->setAttributes(file, FileAttribute::Archive);
-    EXPECT_EQ(platform->readAttributes(file), FileAttribute::Archive);
+    fs::path folder = temp.path();
+    for (char level = 'a'; folder.native().size() < 300; ++level)
+        folder /= "folder-" + std::string(40, level);
+    writeFile(exactly(folder / "ro.txt"), "x");
+    makeReadOnly(exactly(folder / "ro.txt"));
+    const Text file = platformPathOf(folder / "ro.txt");
+    EXPECT_TRUE(platform->readAttributes(file) & kRO);
+    EXPECT_EQ(names(platformPathOf(folder) + u"\\*.*"), (std::set<Text>{u".", u"..", u"ro.txt"}));
+    platform->setAttributes(file, kArchive);
+    EXPECT_EQ(platform->readAttributes(file), kArchive);
     // ".." in a long path is resolved before the "\\?\" form, which would take it literally.
-    EXPECT_EQ(platform->readAttributes(folder + u"\\..\\" + folder.substr(folder.rfind(u'\\') + 1) +
+    const Text path = platformPathOf(folder);
+    EXPECT_EQ(platform->readAttributes(path + u"\\..\\" + path.substr(path.rfind(u'\\') + 1) +
                                        u"\\ro.txt"),
-              FileAttribute::Archive);
-    removeLongChain(file, at(""));
+              kArchive);
+    // Beyond TempFolder's reach, and std::filesystem's for folders past MAX_PATH; once the
+    // platform has let go of the file.
+    platform.reset();
+    SetFileAttributesW(exactly(folder / "ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(exactly(folder / "ro.txt").c_str());
+    for (fs::path path = folder; path != temp.path(); path = path.parent_path())
+        RemoveDirectoryW(exactly(path).c_str());
 }
 
 TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
