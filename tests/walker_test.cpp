@@ -121,12 +121,5 @@ TEST_F(WalkerTest, FortyThousandEntriesInOneFolderHaveNoLimit) {
     EXPECT_EQ(listings, 2) << "no repositioning: one listing per folder";
 }
 
-TEST(ChopTest, CutsAtTheFirstNul) {
-    EXPECT_EQ(LostReadOnlyDir::Chop(u"abc"), u"abc");
-    EXPECT_EQ(LostReadOnlyDir::Chop(Text(u"\0abc", 4)), u"");
-    EXPECT_EQ(LostReadOnlyDir::Chop(Text(u"ab\0cd", 5)), u"ab");
-    EXPECT_EQ(LostReadOnlyDir::Chop(Text(40000, u'x')).size(), 40000u) << "no 16-bit limit";
-}
-
 } // namespace
 } // namespace pellatrix::testing

@@ -35,6 +35,20 @@ def sample(w):
     return SAMPLE
 
 
+def files(medium, destination):
+    """Files on the medium and at the destination (see write_files)."""
+    return lambda w: (write_files(w.model, medium), write_files(w.dest, destination))
+
+
+def holds(files):
+    """The files are at the destination with their content, writable."""
+    return lambda test, w, run: assert_arrived_writable(test, w.dest, files)
+
+
+def shows(text):
+    return lambda test, w, run: says(test, run, text)
+
+
 def arrived(test, w, run):
     test.assertEqual(files_under(w.dest), sorted(os.fsencode(f) for f in SAMPLE))
     assert_arrived_writable(test, w.dest, SAMPLE)
@@ -58,15 +72,13 @@ def refused(test, w, run):
     says(test, run, "Tolvex")
 
 
-def folder_in_the_way(w):
-    """A folder of the user's stands where a file of the medium goes."""
-    write_files(w.model, {"thing": (b"medium", False), "fine.txt": (b"fine", True)})
-    write_files(w.dest, {"thing/inside": (b"the user's", False)})
+# A folder of the user's stands where a file of the medium goes.
+FOLDER_IN_THE_WAY = files({"thing": (b"medium", False), "fine.txt": (b"fine", True)},
+                          {"thing/inside": (b"the user's", False)})
 
 
 def kept(test, w, run):
-    test.assertEqual(read(os.path.join(w.dest, "thing", "inside")), b"the user's")
-    assert_arrived_writable(test, w.dest, {"fine.txt": (b"fine", True)})
+    holds({"thing/inside": (b"the user's", False), "fine.txt": (b"fine", True)})(test, w, run)
     test.assertFalse([f for f in files_under(w.tolvex) if b".pellatrix-tmp-" in f])
 
 
@@ -78,10 +90,6 @@ def unreadable(w):
 
 def retry_once_readable(w, run):
     run.choose("retry", lambda: os.chmod(os.path.join(w.model, "mesh.dat"), 0o644))
-
-
-def copied_once_readable(test, w, run):
-    assert_arrived_writable(test, w.dest, {"model.ini": (b"m", True), "mesh.dat": (b"vertices", 0)})
 
 
 def another_copy_running(w):
@@ -127,16 +135,12 @@ def swap(w, run):
 
 
 def nothing_outside(test, w, run):
-    """Nothing outside changed; the walk went on through the folders it holds, wherever they
-    were moved, and left a subfolder that was a link when it was listed alone, or ended naming
-    it when it was swapped between its listing and its opening."""
+    """Nothing outside changed, and the walk went on through the folders it holds, wherever
+    they were moved. (A subfolder swapped for a link between its listing and its opening is
+    refused below the program: the contract suite and the Win32 platform test show it.)"""
     w.cleanup.close()
     test.assertEqual(snapshot(w.outside), w.before)
-    if run.returncode:
-        says(test, run, os.path.basename(w.swap[0]))
-    swapped = os.fsencode(os.path.relpath(w.swap[0], w.dest) + "/")
-    test.assertTrue(run.returncode or all(writable(os.path.join(os.fsencode(w.dest), f))
-                                          for f in files_under(w.dest) if not f.startswith(swapped)))
+    test.assertTrue(all(writable(os.path.join(os.fsencode(w.dest), f)) for f in files_under(w.dest)))
 
 
 # ---- The Linux program alone
@@ -235,22 +239,8 @@ def stopped(shown=None):
     return check
 
 
-def display(**environment):
-    """A display named in environment, which cannot be opened."""
-    return lambda w: setattr(w, "environment", environment)
-
-
-def asks_on_the_terminal(test, w, run):
-    test.assertIn("May I copy the Model file?", run.shown)
-
-
 # Shown raw, the name would clear the screen and draw a false closing message.
 ESCAPING = "blocked\x1b[2J\x1b[HProcessing end"
-
-
-def escaping(w):
-    write_files(w.model, {ESCAPING + "/inner": (b"x", False)})
-    write_files(w.dest, {ESCAPING: (b"the user's", False)})
 
 
 def not_an_answer(w, run):
@@ -321,7 +311,7 @@ def switches(*arguments):
     return lambda w: (setattr(w, "arguments", arguments), sample(w))
 
 
-def shows(*starts, arrives=True):
+def boxes(*starts, arrives=True):
     """The message boxes shown start with starts, and the medium's files arrive or not."""
     def check(test, w, run):
         test.assertEqual([text[:len(start)] for text, start in zip(run.messages(), starts)],
@@ -400,9 +390,10 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("yes", EVERY, sample, YES, 0, arrived),
     ("no", EVERY, sample, ["no"], 1, nothing_made),
     ("a linked destination is refused", EVERY, linked, YES, 3, refused),
-    ("a copy error skipped", EVERY, folder_in_the_way, ["yes", "skip", "ok"], 2, kept),
+    ("a copy error skipped", EVERY, FOLDER_IN_THE_WAY, ["yes", "skip", "ok"], 2, kept),
     ("a copy error retried once it is gone", TERMINAL + DESKTOP, unreadable,
-     ["yes", retry_once_readable, "ok"], 0, copied_once_readable),
+     ["yes", retry_once_readable, "ok"], 0,
+     holds({"model.ini": (b"m", True), "mesh.dat": (b"vertices", False)})),
     ("no Model, the copy cancelled", EVERY, lambda w: None, ["yes", "cancel", "ok"], 2,
      nothing_made),
     ("a second copy into the same folder waits for the first", TERMINAL + DESKTOP,
@@ -410,8 +401,6 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("C:\\Tolvex swapped in the walk", SWAPS, swapped("Tolvex"), [swap] + YES, 0, nothing_outside),
     ("C:\\Tolvex\\Model swapped in the walk", SWAPS, swapped("Tolvex/Model"), [swap] + YES, 0,
      nothing_outside),
-    ("a subfolder swapped in the walk", SWAPS, swapped("Tolvex/Model/sub07"), [swap] + YES,
-     (0, 3), nothing_outside),
     # The Linux program alone.
     ("--help", UNATTENDED, command("--help"), [], 0, prints(USAGE)),
     ("--yes --help", UNATTENDED, command("--yes", "--help"), [], 0, prints(USAGE)),
@@ -436,8 +425,6 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     # The copy stopped, and the walk and (asked) the closing message still run.
     ("Ctrl-C", TERMINAL, long_copy(), ["yes", ctrl_c, "ok"], 2,
      stopped(r"(?s)Copy cancelled\..*Processing end")),
-    ("Ctrl-C, unattended", TERMINAL, long_copy("--yes"), [ctrl_c], 2,
-     stopped(r"Copy cancelled\.\r\n\Z")),
     ("SIGTERM, unattended", UNATTENDED, long_copy("--yes"), [terminate], 2,
      stopped(r"\ATolvex: Copy cancelled\.\n\Z")),
     ("the progress window's Cancel", DESKTOP, long_copy(), ["yes", cancel_button, "ok"], 2,
@@ -446,12 +433,11 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      stopped()),
     ("Ctrl-C at the copy's error question", DESKTOP, unreadable,
      ["yes", interrupt("Cannot Copy File"), "ok"], 2, stopped()),
-    ("an X display that cannot be opened", TERMINAL, display(DISPLAY=":999"), ["no"], 1,
-     asks_on_the_terminal),
-    ("a Wayland display that cannot be opened", TERMINAL,
-     display(WAYLAND_DISPLAY="none", XDG_RUNTIME_DIR="/nonexistent"), ["no"], 1,
-     asks_on_the_terminal),
-    ("not an answer, a failing retry, a name shown safely", TERMINAL, escaping,
+    ("a display that cannot be opened", TERMINAL,
+     lambda w: setattr(w, "environment", {"DISPLAY": ":999"}), ["no"], 1,
+     shows("May I copy the Model file?")),
+    ("not an answer, a failing retry, a name shown safely", TERMINAL,
+     files({ESCAPING + "/inner": (b"x", False)}, {ESCAPING: (b"the user's", False)}),
      [not_an_answer, "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
     ("the end of input answers No", TERMINAL, sample, [end_of_input], 1, nothing_made),
     ("links and names of a Linux disk", TERMINAL, links_and_odd_names, YES, 0,
@@ -463,11 +449,11 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     # trailing dot or space and reads "..\" and wildcards as syntax: the medium's names are
     # checked before anything is copied.
     ("/? shows the usage", WINE, switches("/?"), ["ok"], 0,
-     shows("Pellatrix 1.05\n\nPellatrix.exe [/S]", arrives=False)),
-    ("/S installs showing nothing", WINE, switches("/S"), [], 0, shows()),
-    ("-s as /S", WINE, switches("-s"), [], 0, shows()),
+     boxes("Pellatrix 1.05\n\nPellatrix.exe [/S]", arrives=False)),
+    ("/S installs showing nothing", WINE, switches("/S"), [], 0, boxes()),
+    ("-s as /S", WINE, switches("-s"), [], 0, boxes()),
     ("any other argument is ignored", WINE, switches("/x", "--help", "S", "/Silent"), YES, 0,
-     shows("May I copy the Model file?", "Processing end")),
+     boxes("May I copy the Model file?", "Processing end")),
     ("..\\ on the medium", WINE, on_medium("..\\esc.txt"), YES, 3, reported("..\\esc.txt")),
     ("a trailing dot on the medium", WINE, on_medium("x."), YES, 3, reported("x.")),
     ("a trailing space on the medium", WINE, on_medium("y "), YES, 3, reported("y ")),
