@@ -10,12 +10,7 @@ using namespace std::chrono_literals;
 
 CopyProgress progressOf(std::uint64_t filesDone, std::uint64_t filesTotal, std::uint64_t bytesDone,
                         std::uint64_t bytesTotal) {
-    CopyProgress progress;
-    progress.filesDone = filesDone;
-    progress.filesTotal = filesTotal;
-    progress.bytesDone = bytesDone;
-    progress.bytesTotal = bytesTotal;
-    return progress;
+    return CopyProgress{filesDone, filesTotal, bytesDone, bytesTotal, {}};
 }
 
 TEST(ProgressDisplay, CountsBarAndShownPath) {

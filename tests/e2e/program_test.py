@@ -16,7 +16,7 @@ import sys
 import time
 import unittest
 
-from harness import (Display, assert_arrived_writable, drive_c, exchanging, files_under,
+from harness import (Display, TerminalRun, assert_arrived_writable, drive_c, exchanging, files_under,
                      prepare_wine, read, run_table, says, snapshot, writable, write_files)
 
 RUNNER, PROGRAM = sys.argv.pop(1), os.path.abspath(sys.argv.pop(1))
@@ -204,9 +204,9 @@ def long_copy(*arguments):
     return prepare
 
 
-def ctrl_c(w, run):
-    run.expect(b"Copying")
-    run.type(b"\x03")
+def typed(text, after=TerminalRun.QUESTION):
+    """Types text on the terminal once after is shown."""
+    return lambda w, run: run.answer(after, text)
 
 
 def terminate(w, run):
@@ -243,18 +243,8 @@ def stopped(shown=None):
 ESCAPING = "blocked\x1b[2J\x1b[HProcessing end"
 
 
-def not_an_answer(w, run):
-    run.expect(run.QUESTION)
-    run.type(b"maybe\r")
-    run.expect(b"Please answer Yes or No.")
-
-
-def end_of_input(w, run):
-    run.expect(run.QUESTION)
-    run.type(b"\x04")
-
-
 def escaped_and_kept(test, w, run):
+    test.assertIn("Please answer Yes or No.", run.shown)
     test.assertIn('"~/メディア disk/Model/blocked\\033[2J\\033[HProcessing end"', run.shown)
     test.assertNotIn("\x1b[2J", run.shown)
     test.assertEqual(read(os.path.join(w.dest, ESCAPING)), b"the user's")
@@ -423,7 +413,7 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("-y Model", UNATTENDED, command("-y", "Model"), [], 4,
      prints(b"", b"pellatrix: extra operand 'Model'\n" + TRY_HELP)),
     # The copy stopped, and the walk and (asked) the closing message still run.
-    ("Ctrl-C", TERMINAL, long_copy(), ["yes", ctrl_c, "ok"], 2,
+    ("Ctrl-C", TERMINAL, long_copy(), ["yes", typed(b"\x03", after=b"Copying"), "ok"], 2,
      stopped(r"(?s)Copy cancelled\..*Processing end")),
     ("SIGTERM, unattended", UNATTENDED, long_copy("--yes"), [terminate], 2,
      stopped(r"\ATolvex: Copy cancelled\.\n\Z")),
@@ -438,8 +428,8 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      shows("May I copy the Model file?")),
     ("not an answer, a failing retry, a name shown safely", TERMINAL,
      files({ESCAPING + "/inner": (b"x", False)}, {ESCAPING: (b"the user's", False)}),
-     [not_an_answer, "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
-    ("the end of input answers No", TERMINAL, sample, [end_of_input], 1, nothing_made),
+     [typed(b"maybe\r"), "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
+    ("the end of input answers No", TERMINAL, sample, [typed(b"\x04")], 1, nothing_made),
     ("links and names of a Linux disk", TERMINAL, links_and_odd_names, YES, 0,
      copied_as_links_and_replaced),
     ("C:\\Tolvex swapped for a link again and again during the copy", TERMINAL,
