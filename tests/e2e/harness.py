@@ -28,7 +28,8 @@ WAIT = 60  # seconds for a window, a text or an exit to come; Wine's first start
 SKIPPED = 77  # the exit status CTest counts as a skipped test
 NO_32_BIT = "this kernel runs no 32-bit code: the 32-bit Windows build is built but not tested"
 IS_ROOT = os.geteuid() == 0
-LEAK_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan_suppressions.txt")
+LEAK_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                 "lsan_suppressions.txt")
 # Attribute bits as Windows shows them, and where a Linux disk keeps hidden and system.
 READ_ONLY, HIDDEN, SYSTEM, DIRECTORY, ARCHIVE, REPARSE_POINT = 1, 2, 4, 16, 32, 1024
 DOS_ATTRIBUTE = "user.DOSATTRIB"
@@ -209,8 +210,7 @@ def start_linux(program, w, display=None, **options):
         nobody = pwd.getpwnam("nobody")
         for parent, dirs, names in os.walk(w.c):
             for name in dirs + names + [""]:
-                with contextlib.suppress(OSError):  # an immutable file keeps its owner
-                    os.lchown(os.path.join(parent, name), nobody.pw_uid, nobody.pw_gid)
+                os.lchown(os.path.join(parent, name), nobody.pw_uid, nobody.pw_gid)
         os.chown(w.root, nobody.pw_uid, nobody.pw_gid)  # the home folder
         options.update(user=nobody.pw_uid, group=nobody.pw_gid, extra_groups=[])
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": w.root, "LANG": "C.UTF-8",
@@ -447,7 +447,7 @@ def run_table(test, table, runners, program, display=None, drive=None):
     for name, named, prepare, steps, status, check in table:
         for runner in (runner for runner in named if runner in runners):
             with test.subTest(name, runner=runner):
-                w = Workspace(drive)
+                w, run = Workspace(drive), None
                 try:
                     prepare(w)
                     run = RUNNERS[runner](program, w, display)
@@ -465,4 +465,6 @@ def run_table(test, table, runners, program, display=None, drive=None):
                     test.assertIn(run.returncode, allowed, run.shown)
                     check(test, w, run)
                 finally:
+                    if run and run.process.poll() is None:  # a step failed: stop it
+                        run.process.kill()
                     w.close()
