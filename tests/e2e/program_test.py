@@ -324,11 +324,12 @@ def at_destination(name):
 
 
 def at_model(what):
-    """What stands at C:\\Tolvex\\Model and is no folder: Wine shows a link to a file as that
-    file and leaves a link that leads nowhere out of listings."""
+    """A link at C:\\Tolvex\\Model, to a folder (its read-only file would be made writable),
+    a file or nowhere: Wine shows a link to a file as that file and leaves a link that leads
+    nowhere out of listings."""
     def plant(w):
         write_files(w.model, {"a.txt": (b"a", True)})
-        write_files(w.outside, {"target.txt": (b"user's", False)})
+        write_files(w.outside, {"target.txt": (b"user's", False), "folder/ro.txt": (b"", True)})
         os.makedirs(w.tolvex)
         os.symlink(os.path.join(w.outside, what), w.dest)
         w.before = state(w)
@@ -439,6 +440,7 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      reported('"..\\esc.txt" listed in "C:\\Tolvex\\Model"')),
     ("a wildcard at the destination", WINE, at_destination("w*ld/in.txt"), YES, 3,
      reported('"C:\\Tolvex\\Model\\w*ld"')),
+    ("a link to a folder at Model", WINE, at_model("folder"), YES, 3, reported("Tolvex\\Model")),
     ("a link to a file at Model", WINE, at_model("target.txt"), YES, 3,
      reported("Tolvex\\Model")),
     ("a link to nowhere at Model", WINE, at_model("nowhere"), YES, 3, reported("Tolvex\\Model")),
