@@ -28,7 +28,8 @@ def draw_name(rng, taken, extension=True):
     """A name not yet in taken, compared without case as Windows compares names."""
     while True:
         name = rng.choice(WORDS) + (" %d" % rng.randrange(1000) if rng.random() < 0.6 else "")
-        name = ("." if rng.random() < 0.1 else "") + name + (rng.choice(EXTENSIONS) if extension else "")
+        name = ("." if rng.random() < 0.1 else "") + name
+        name += rng.choice(EXTENSIONS) if extension else ""
         if name.casefold() not in taken:
             taken.add(name.casefold())
             return name
@@ -52,7 +53,8 @@ def draw_medium(seed, medium):
                 f.write(rng.randbytes(rng.randrange(0, 2000)))
             os.chmod(path, rng.choice([0o444, 0o644]))
         if rng.random() < 0.3:
-            os.setxattr(path, DOS_ATTRIBUTE, b"0x%x" % rng.choice([HIDDEN, SYSTEM, HIDDEN | SYSTEM]))
+            bits = rng.choice([HIDDEN, SYSTEM, HIDDEN | SYSTEM])
+            os.setxattr(path, DOS_ATTRIBUTE, b"0x%x" % bits)
     for folder in list(folders)[1:]:
         if rng.random() < 0.15:
             os.chmod(folder, 0o555)

@@ -62,8 +62,8 @@ def writable(path):
 def entries(folder):
     """{path relative to folder: (path, lstat)} of everything below folder, paths in bytes."""
     top = os.fsencode(folder)
-    return {os.path.relpath(path, top): (path, os.lstat(path)) for path in
-            (os.path.join(parent, name) for parent, dirs, names in os.walk(top) for name in dirs + names)}
+    return {os.path.relpath(path, top): (path, os.lstat(path)) for parent, dirs, names in
+            os.walk(top) for path in (os.path.join(parent, name) for name in dirs + names)}
 
 
 def files_under(folder):

@@ -16,8 +16,9 @@ import sys
 import time
 import unittest
 
-from harness import (Display, TerminalRun, assert_arrived_writable, drive_c, exchanging, files_under,
-                     prepare_wine, read, run_table, says, snapshot, writable, write_files)
+from harness import (Display, TerminalRun, assert_arrived_writable, drive_c, exchanging,
+                     files_under, prepare_wine, read, run_table, says, snapshot, writable,
+                     write_files)
 
 RUNNER, PROGRAM = sys.argv.pop(1), os.path.abspath(sys.argv.pop(1))
 TERMINAL, DESKTOP, UNATTENDED, WINE = ("terminal",), ("desktop",), ("unattended",), ("wine",)
@@ -118,7 +119,7 @@ def swapped(relative):
     swapped with a link to an outside copy of itself (see swap)."""
     def prepare(w):
         os.makedirs(w.model)
-        write_files(w.dest, {f"sub{i:02}/f{j:02}": (b"dest", True) for i in range(30) for j in range(30)})
+        write_files(w.dest, {f"sub{n // 30:02}/f{n % 30:02}": (b"dest", True) for n in range(900)})
         shutil.copytree(os.path.join(w.c, relative), w.outside, symlinks=True)
         w.swap = os.path.join(w.c, relative), os.path.join(w.c, "swapped-in")
         os.symlink(w.outside, w.swap[1])
@@ -141,7 +142,8 @@ def nothing_outside(test, w, run):
     refused below the program: the contract suite and the Win32 platform test show it.)"""
     w.cleanup.close()
     test.assertEqual(snapshot(w.outside), w.before)
-    test.assertTrue(all(writable(os.path.join(os.fsencode(w.dest), f)) for f in files_under(w.dest)))
+    dest = os.fsencode(w.dest)
+    test.assertTrue(all(writable(os.path.join(dest, f)) for f in files_under(dest)))
 
 
 # ---- The Linux program alone
@@ -318,7 +320,8 @@ def at_destination(name):
     can open; the medium holds nothing."""
     def plant(w):
         os.makedirs(w.model)
-        write_files(w.tolvex, {"esc.txt": (b"outside Model", True), "Model/" + name: (b"odd", True)})
+        write_files(w.tolvex, {"esc.txt": (b"outside Model", True),
+                               "Model/" + name: (b"odd", True)})
         w.before = state(w)
     return plant
 
