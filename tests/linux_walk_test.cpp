@@ -4,6 +4,7 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/quiet_user_interface.h"
 #include "platform/platform_error.h"
+#include "platform/text_encoding.h"
 #include "temp_folder.h"
 #include "walker/lost_read_only_dir.h"
 
@@ -165,6 +166,46 @@ TEST(AsideListingTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) {
         platform.closeListing(listings[static_cast<std::size_t>(level)]);
     EXPECT_THROW(while (platform.advanceListing(listings[0], data)){}, PlatformError);
     platform.closeListing(listings[0]);
+}
+
+TEST(ListedAttributesTest, AttributesReadByTheListingAnswerOnlyUntilSomethingChangesThem) {
+    // The listing's own read answers readAttributes for the entry it has just given out, and
+    // its folder's read answers "." and ".." below it; a set, or a listing opened meanwhile,
+    // makes the next read go to the disk.
+    TempFolder temp;
+    testing::writeFile(temp / "hidden" / "f", "x");
+    testing::makeReadOnly(temp / "hidden" / "f");
+    ASSERT_EQ(setxattr((temp / "hidden").c_str(), kDosAttributeName, "0x2", 3, 0), 0);
+    LinuxPlatform platform = makePlatform();
+    const Text top = platform.drives().windowsPathOf(temp.path().string()) + u"\\";
+    FindData data;
+    const auto listUntil = [&](const Text& folder, const Text& name) {
+        const ListingHandle listing = platform.openListing(folder + u"*.*", data);
+        while (listing != kInvalidListing && Text(data.cFileName.data()) != name)
+            if (!platform.advanceListing(listing, data))
+                ADD_FAILURE() << "no " << toUtf8(name);
+        return listing;
+    };
+    constexpr std::uint32_t kHiddenFolder = FileAttribute::Directory | FileAttribute::Hidden;
+    const ListingHandle outer = listUntil(top, u"hidden");
+    EXPECT_EQ(data.dwFileAttributes, kHiddenFolder);
+    const ListingHandle inner = platform.openListing(top + u"hidden\\*.*", data);
+    EXPECT_EQ(data.dwFileAttributes, kHiddenFolder) << ". is the folder itself";
+    ASSERT_TRUE(platform.advanceListing(inner, data));
+    EXPECT_EQ(data.dwFileAttributes, FileAttribute::Directory) << ".. is the folder above";
+    ASSERT_TRUE(platform.advanceListing(inner, data));
+    ASSERT_EQ(Text(data.cFileName.data()), u"f");
+    const Text f = top + u"hidden\\f";
+    constexpr std::uint32_t kReadOnlyFile = FileAttribute::Archive | FileAttribute::ReadOnly;
+    EXPECT_EQ(platform.readAttributes(f), kReadOnlyFile);
+    platform.setAttributes(f, FileAttribute::Archive);
+    EXPECT_EQ(platform.readAttributes(f), FileAttribute::Archive) << "read again after a set";
+    platform.closeListing(inner);
+    std::filesystem::permissions(temp / "hidden", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    EXPECT_EQ(platform.readAttributes(top + u"hidden"), kHiddenFolder | FileAttribute::ReadOnly)
+        << "read again once a listing was opened below";
+    platform.closeListing(outer);
 }
 
 TEST(StoredReadOnlyTest, ClearingReadOnlyClearsTheStoredBitAndKeepsHiddenAndSystem) {

@@ -24,14 +24,35 @@ DirectoryListing::DirectoryListing(UniqueFd folder, DirectoryListing* parent, Te
                                    Text pattern, bool dots)
     : reader_(std::move(folder)), parent_(parent), name_(std::move(name)),
       pattern_(std::move(pattern)), depth_(parent ? parent->depth_ + 1 : 0),
-      dotsPending_(dots ? 2 : 0) {}
+      dotsPending_(dots ? 2 : 0) {
+    // The parent has just given this folder out: what it read then describes ".".
+    if (parent && parent->lastWasFolder_) {
+        ownAttributes_ = parent->lastAttributes_;
+        ownAttributesKnown_ = true;
+    }
+}
 
 bool DirectoryListing::next(FindData& data) {
     while (dotsPending_ > 0) {
-        const char* name = dotsPending_-- == 2 ? "." : "..";
+        const bool self = dotsPending_-- == 2;
+        const char* name = self ? "." : "..";
         const Text windowsName = DriveMapping::windowsNameOf(name);
-        if (matchesWildcard(pattern_, windowsName) && fill(data, name, windowsName))
+        if (!matchesWildcard(pattern_, windowsName))
+            continue;
+        // "." is this folder and ".." the parent listing's: each was read when its own parent
+        // listed it, and is not read again.
+        const DirectoryListing* folder = self ? this : parent_;
+        if (folder && folder->ownAttributesKnown_) {
+            give(data, name, windowsName, folder->ownAttributes_);
             return true;
+        }
+        if (fill(data, name, windowsName)) {
+            if (self) {
+                ownAttributes_ = lastAttributes_;
+                ownAttributesKnown_ = true;
+            }
+            return true;
+        }
     }
     if (takeUpError_ != 0)
         throwErrno(takeUpError_, "go on listing", windowsFolder());
@@ -59,11 +80,17 @@ bool DirectoryListing::fill(FindData& data, const char* name, const Text& window
             return false;
         throwErrno(errno, "read the attributes of", windowsFolder() + windowsName);
     }
+    give(data, name, windowsName, attributes);
+    return true;
+}
+
+void DirectoryListing::give(FindData& data, const char* name, const Text& windowsName,
+                            std::uint32_t attributes) {
     setFindData(data, attributes, windowsName);
     lastName_ = name;
+    lastAttributes_ = attributes;
     lastWasFolder_ = (attributes & (FileAttribute::Directory | FileAttribute::ReparsePoint)) ==
                      FileAttribute::Directory;
-    return true;
 }
 
 bool DirectoryListing::isFolder(std::u16string_view windowsFolder) const {

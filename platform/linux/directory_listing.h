@@ -39,8 +39,10 @@ class DirectoryListing {
     bool isAside() const { return reader_.isAside(); }
     DirectoryListing* parent() const { return parent_; }
     std::size_t depth() const { return depth_; }
-    // The native name of the entry given out last, and whether it was a folder.
+    // The native name of the entry given out last, its attributes as read then, and whether it
+    // was a folder.
     const std::string& lastName() const { return lastName_; }
+    std::uint32_t lastAttributes() const { return lastAttributes_; }
     bool lastWasFolder() const { return lastWasFolder_; }
 
     // True when windowsFolder (ending in "\") names this listing's folder, compared along the
@@ -60,7 +62,9 @@ class DirectoryListing {
     void detachFromParent();
 
   private:
+    // Reads the entry's attributes and gives it out; false when it has vanished.
     bool fill(FindData& data, const char* name, const Text& windowsName);
+    void give(FindData& data, const char* name, const Text& windowsName, std::uint32_t attributes);
 
     DirectoryReader reader_;
     DirectoryListing* parent_;
@@ -70,7 +74,10 @@ class DirectoryListing {
     int dotsPending_;      // "." and ".." still to give out
     int takeUpError_ = 0;  // errno of a failed take-up, raised by next()
     std::string lastName_; // the entry given out last
+    std::uint32_t lastAttributes_ = 0;
     bool lastWasFolder_ = false;
+    std::uint32_t ownAttributes_ = 0; // the folder's own, as read once
+    bool ownAttributesKnown_ = false;
 };
 
 } // namespace pellatrix::linux

@@ -34,9 +34,9 @@ std::uint32_t rawDosAttributes(const char* text, ssize_t length) {
 }
 
 // The user.DOSATTRIB value last read, and the inode and change time it was read at. The walk
-// reads a file's attributes twice in a row, once listing its folder and once for the file
-// itself, and user.DOSATTRIB is the costlier half of each read: the second read takes the
-// value from here when the file's change time shows that it cannot have changed since.
+// reads a file's attributes listing its folder, and clearing read-only right after reads the
+// file's inode and mode again (it must not work from an old mode), but not user.DOSATTRIB:
+// that comes from here when the inode and change time show that it cannot have changed since.
 //
 // Every change of an extended attribute sets the change time to the current time. The memo is
 // made only for files whose change time lay before the first read began by more than the file

@@ -139,6 +139,7 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
 }
 
 ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
+    justListed_ = nullptr;
     const auto slash = pattern.find_last_of(u"\\/");
     if (slash == Text::npos || slash + 1 == pattern.size())
         return kInvalidListing;
@@ -186,6 +187,7 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
             return kInvalidListing; // nothing matches
         boundOpenListings(*listing);
         open_.push_back(listing.get());
+        justListed_ = listing.get();
     }
     const ListingHandle handle = nextListing_++;
     listings_.emplace(handle, std::move(listing));
@@ -193,11 +195,16 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
 }
 
 bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
+    justListed_ = nullptr;
     const auto it = listings_.find(listing);
-    return it != listings_.end() && it->second && it->second->next(data);
+    if (it == listings_.end() || !it->second || !it->second->next(data))
+        return false;
+    justListed_ = it->second.get();
+    return true;
 }
 
 void LinuxPlatform::closeListing(ListingHandle handle) {
+    justListed_ = nullptr;
     const auto it = listings_.find(handle);
     if (it == listings_.end())
         return;
@@ -219,12 +226,21 @@ void LinuxPlatform::closeListing(ListingHandle handle) {
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
     Place where;
     std::uint32_t attributes = 0;
-    if (!place(path, where) || !readAttributesAt(where.folder, where.name, attributes))
+    if (!place(path, where))
+        throwFor(errno, "read the attributes of", path);
+    // The entry that the innermost listing has just given out was read a moment ago: its
+    // attributes are not read a second time. A change since is met by setAttributes, which
+    // reads the entry again and checks it against that read (inode and change time).
+    if (justListed_ && !where.held && where.folder == justListed_->fd() &&
+        where.name == justListed_->lastName())
+        return justListed_->lastAttributes();
+    if (!readAttributesAt(where.folder, where.name, attributes))
         throwFor(errno, "read the attributes of", path);
     return attributes;
 }
 
 void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
+    justListed_ = nullptr;
     Place where;
     if (!place(path, where))
         throwFor(errno, "set the attributes of", path);

@@ -69,6 +69,9 @@ class LinuxPlatform : public PlatformServices {
     // nullptr for a listing of one named entry, which has given it out already.
     std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
     std::vector<DirectoryListing*> open_; // the listings, in the order they were opened
+    // The listing that has just given out an entry, until anything else happens: the
+    // attributes it read for that entry answer readAttributes, which a walk calls next.
+    DirectoryListing* justListed_ = nullptr;
     ListingHandle nextListing_ = 1;
 };
 

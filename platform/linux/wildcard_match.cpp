@@ -44,7 +44,9 @@ bool globMatch(const Text& pattern, const Text& name) {
 
 } // namespace
 
-bool hasWildcards(const Text& pattern) { return pattern.find_first_of(u"*?") != Text::npos; }
+bool hasWildcards(const Text& pattern) {
+    return pattern.find_first_of(u"*?") != Text::npos;
+}
 
 bool matchesWildcard(const Text& pattern, const Text& name) {
     if (globMatch(pattern, name))
