@@ -88,6 +88,7 @@ void DirectoryListing::give(FindData& data, const char* name, const Text& window
                             std::uint32_t attributes) {
     setFindData(data, attributes, windowsName);
     lastName_ = name;
+    lastWindowsName_ = windowsName;
     lastAttributes_ = attributes;
     lastWasFolder_ = (attributes & (FileAttribute::Directory | FileAttribute::ReparsePoint)) ==
                      FileAttribute::Directory;

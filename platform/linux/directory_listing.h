@@ -43,6 +43,7 @@ class DirectoryListing {
     // was a folder.
     const std::string& lastName() const { return lastName_; }
     std::uint32_t lastAttributes() const { return lastAttributes_; }
+    const Text& lastWindowsName() const { return lastWindowsName_; }
     bool lastWasFolder() const { return lastWasFolder_; }
 
     // True when windowsFolder (ending in "\") names this listing's folder, compared along the
@@ -75,6 +76,7 @@ class DirectoryListing {
     int takeUpError_ = 0;  // errno of a failed take-up, raised by next()
     std::string lastName_; // the entry given out last
     std::uint32_t lastAttributes_ = 0;
+    Text lastWindowsName_;
     bool lastWasFolder_ = false;
     std::uint32_t ownAttributes_ = 0; // the folder's own, as read once
     bool ownAttributesKnown_ = false;

@@ -43,7 +43,7 @@ int linkUnnamed(int tmpFd, int dstFolder, const char* name) {
 char* fallbackBuffer() {
     thread_local std::unique_ptr<char[]> buffer;
     if (!buffer)
-        buffer = std::make_unique<char[]>(kBufferSize);
+        buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     return buffer.get();
 }
 

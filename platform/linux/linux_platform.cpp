@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -205,6 +206,7 @@ bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
 
 void LinuxPlatform::closeListing(ListingHandle handle) {
     justListed_ = nullptr;
+    pathKnownFor_ = nullptr;
     const auto it = listings_.find(handle);
     if (it == listings_.end())
         return;
@@ -224,17 +226,17 @@ void LinuxPlatform::closeListing(ListingHandle handle) {
 }
 
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
-    Place where;
-    std::uint32_t attributes = 0;
-    if (!place(path, where))
-        throwFor(errno, "read the attributes of", path);
     // The entry that the innermost listing has just given out was read a moment ago: its
     // attributes are not read a second time. A change since is met by setAttributes, which
     // reads the entry again and checks it against that read (inode and change time).
-    if (justListed_ && !where.held && where.folder == justListed_->fd() &&
-        where.name == justListed_->lastName())
+    const auto slash = path.find_last_of(u'\\');
+    if (justListed_ && justListed_ == innermost() && slash != Text::npos &&
+        std::u16string_view(path).substr(slash + 1) == justListed_->lastWindowsName() &&
+        isInnermostFolder(std::u16string_view(path).substr(0, slash + 1)))
         return justListed_->lastAttributes();
-    if (!readAttributesAt(where.folder, where.name, attributes))
+    Place where;
+    std::uint32_t attributes = 0;
+    if (!place(path, where) || !readAttributesAt(where.folder, where.name, attributes))
         throwFor(errno, "read the attributes of", path);
     return attributes;
 }
@@ -247,11 +249,26 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
     setAttributesAt(where.folder, where.name, attributes, path);
 }
 
+bool LinuxPlatform::isInnermostFolder(std::u16string_view windowsFolder) {
+    DirectoryListing* listing = innermost();
+    if (!listing || listing->isAside())
+        return false;
+    if (listing == pathKnownFor_ && windowsFolder.size() == innermostPath_.size() &&
+        std::memcmp(windowsFolder.data(), innermostPath_.data(),
+                    windowsFolder.size() * sizeof(char16_t)) == 0)
+        return true;
+    if (!listing->isFolder(windowsFolder))
+        return false;
+    pathKnownFor_ = listing;
+    innermostPath_ = windowsFolder;
+    return true;
+}
+
 bool LinuxPlatform::place(const Text& windowsPath, Place& where) {
     const auto slash = windowsPath.find_last_of(u'\\');
     DirectoryListing* listing = innermost();
-    if (slash != Text::npos && slash + 1 < windowsPath.size() && listing && !listing->isAside() &&
-        listing->isFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
+    if (slash != Text::npos && slash + 1 < windowsPath.size() &&
+        isInnermostFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
         where.folder = listing->fd();
         where.name = DriveMapping::nativeNameOf(std::u16string_view(windowsPath).substr(slash + 1));
         if (where.name == "..") {

@@ -49,6 +49,8 @@ class LinuxPlatform : public PlatformServices {
     // below its drive's held root. False with errno set when it cannot be reached; ENODEV for
     // a path on no drive.
     bool place(const Text& windowsPath, Place& where);
+    // True when windowsFolder (ending in "\") is the folder of the innermost open listing.
+    bool isInnermostFolder(std::u16string_view windowsFolder);
     // Opens windowsFolder (ending in "") for listing: below the innermost open listing when
     // it is the entry that listing gave out last (parent set to it), else from the drive's
     // held root. An invalid UniqueFd with errno set on failure.
@@ -72,6 +74,10 @@ class LinuxPlatform : public PlatformServices {
     // The listing that has just given out an entry, until anything else happens: the
     // attributes it read for that entry answer readAttributes, which a walk calls next.
     DirectoryListing* justListed_ = nullptr;
+    // The Windows path of the innermost listing's folder, once a path has been found to lie
+    // in it: one path, whatever the depth.
+    const DirectoryListing* pathKnownFor_ = nullptr;
+    Text innermostPath_;
     ListingHandle nextListing_ = 1;
 };
 
