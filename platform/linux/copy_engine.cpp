@@ -57,23 +57,6 @@ Failure errnoCode(int error) {
     return {error, std::generic_category()};
 }
 
-// The process's umask, read without changing it (a change would be seen by other threads).
-mode_t currentUmask() {
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status))
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(status);
-        if (found)
-            return static_cast<mode_t>(mask);
-    }
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
-}
-
 // Whether the folder `folder` is `outer` or lies anywhere inside it, found by going up
 // through ".." to the root. False with errno set when a folder on the way cannot be read.
 bool isWithin(int folder, const FolderIdentity& outer, bool& within) {
@@ -153,7 +136,7 @@ class QuietChunks : public FileCopy::Chunks {
 class CopyEngine {
   public:
     CopyEngine(const CopyRequest& request, CopyObserver& observer)
-        : request_(request), observer_(observer), files_(currentUmask()) {}
+        : request_(request), observer_(observer), files_(processUmask()) {}
 
     CopyOutcome run();
 

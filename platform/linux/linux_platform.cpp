@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -181,9 +182,18 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
             known.remove_suffix(1);
             known.remove_prefix(known.find_last_of(u'\\') + 1);
         }
-        listing =
-            std::make_unique<DirectoryListing>(std::move(opened), parent, Text(known),
-                                               std::move(name), !DriveMapping::isDriveRoot(folder));
+        if (!helperTried_) {
+            helperTried_ = true;
+            try {
+                if (std::thread::hardware_concurrency() > 1)
+                    helper_ = std::make_unique<EntryRunHelper>();
+            } catch (const std::system_error&) {
+                // no thread to spare: each listing reads its entries alone
+            }
+        }
+        listing = std::make_unique<DirectoryListing>(
+            std::move(opened), parent, Text(known), std::move(name),
+            !DriveMapping::isDriveRoot(folder), helper_.get());
         if (!listing->next(data))
             return kInvalidListing; // nothing matches
         boundOpenListings(*listing);
@@ -242,11 +252,16 @@ std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
 }
 
 void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
-    justListed_ = nullptr;
     Place where;
     if (!place(path, where))
         throwFor(errno, "set the attributes of", path);
-    setAttributesAt(where.folder, where.name, attributes, path);
+    // The entry just listed: what the listing read for it saves reading it whole again.
+    const EntryRead* earlier = justListed_ && !where.held && where.folder == justListed_->fd() &&
+                                       where.name == justListed_->lastName()
+                                   ? &justListed_->lastRead()
+                                   : nullptr;
+    justListed_ = nullptr;
+    setAttributesAt(where.folder, where.name, attributes, path, earlier);
 }
 
 bool LinuxPlatform::isInnermostFolder(std::u16string_view windowsFolder) {

@@ -68,6 +68,10 @@ class LinuxPlatform : public PlatformServices {
     UniqueFd cRoot_;
     UniqueFd zRoot_;
     std::unique_ptr<UserInterface> ui_;
+    // Reads entries ahead for the listings (made with the first one, where there is more than
+    // one processor); declared before them, so that it outlives them.
+    std::unique_ptr<EntryRunHelper> helper_;
+    bool helperTried_ = false;
     // nullptr for a listing of one named entry, which has given it out already.
     std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
     std::vector<DirectoryListing*> open_; // the listings, in the order they were opened
