@@ -76,7 +76,9 @@ class ScriptedObserver : public CopyObserver {
     }
 };
 
-class CopyEngineTest : public ::testing::Test {
+// Run with one reading thread (a finishing thread puts the copies in place) and with three
+// copying threads, whatever the disk under the temporary folder is.
+class CopyEngineTest : public ::testing::TestWithParam<unsigned> {
   protected:
     TempFolder temp;
     ScriptedObserver observer;
@@ -94,7 +96,7 @@ class CopyEngineTest : public ::testing::Test {
         request.sourceDisplay = u"Z:\\Model\\";
         request.destinationDisplay = u"C:\\dest\\";
         request.move = move;
-        request.threads = 3; // whatever the disk under the temporary folder is
+        request.threads = GetParam();
         return request;
     }
     CopyOutcome copy(const CopyRequest& request) {
@@ -124,7 +126,7 @@ class CopyEngineTest : public ::testing::Test {
     }
 };
 
-TEST_F(CopyEngineTest, CancelHalfWayThroughALargeFileKeepsTheOldFileAndLeavesNoTemporary) {
+TEST_P(CopyEngineTest, CancelHalfWayThroughALargeFileKeepsTheOldFileAndLeavesNoTemporary) {
     writeFile(temp / "Model" / "big.bin", std::string(40 << 20, 'n'));
     writeFile(temp / "dest" / "big.bin", "old content");
     observer.cancelAfterProgressCalls = 2; // inside the 8 MiB chunks of big.bin
@@ -135,7 +137,7 @@ TEST_F(CopyEngineTest, CancelHalfWayThroughALargeFileKeepsTheOldFileAndLeavesNoT
     EXPECT_TRUE(observer.failedPaths.empty()) << "a cancel asks nothing";
 }
 
-TEST_F(CopyEngineTest, TheTotalsShownCoverEveryFileAndByteOnceTheCopyEnds) {
+TEST_P(CopyEngineTest, TheTotalsShownCoverEveryFileAndByteOnceTheCopyEnds) {
     // Counted on a thread of its own while the copy runs: small files copied on the copying
     // threads, a large one on the calling thread, in folders left while their files copy.
     std::uint64_t bytes = 0;
@@ -155,7 +157,7 @@ TEST_F(CopyEngineTest, TheTotalsShownCoverEveryFileAndByteOnceTheCopyEnds) {
     EXPECT_EQ(filesIn(temp / "dest").size(), 61u);
 }
 
-TEST_F(CopyEngineTest, AWriteFailureHalfWayKeepsTheOldFileAndRetrySkipAndCancelWork) {
+TEST_P(CopyEngineTest, AWriteFailureHalfWayKeepsTheOldFileAndRetrySkipAndCancelWork) {
     // A file-size limit makes the write fail half way, as a full disk does.
     writeFile(temp / "Model" / "a-small.txt", "small");
     writeFile(temp / "Model" / "big.bin", std::string(3 << 20, 'n'));
@@ -181,7 +183,7 @@ TEST_F(CopyEngineTest, AWriteFailureHalfWayKeepsTheOldFileAndRetrySkipAndCancelW
     EXPECT_TRUE(temporariesIn(temp / "dest").empty());
 }
 
-TEST_F(CopyEngineTest, OnlyTheTemporariesOfAProcessThatIsGoneAreRemoved) {
+TEST_P(CopyEngineTest, OnlyTheTemporariesOfAProcessThatIsGoneAreRemoved) {
     writeFile(temp / "Model" / "sub" / "f", "f");
     fs::create_directories(temp / "dest" / "sub");
     // Two other processes leave a temporary each: one ends, one runs on.
@@ -219,7 +221,7 @@ TEST_F(CopyEngineTest, OnlyTheTemporariesOfAProcessThatIsGoneAreRemoved) {
     EXPECT_EQ(readFile(temp / "dest" / "sub" / "f"), "f");
 }
 
-TEST_F(CopyEngineTest, ACopyThatMustNotRunIsRefusedBeforeAnythingIsCopied) {
+TEST_P(CopyEngineTest, ACopyThatMustNotRunIsRefusedBeforeAnythingIsCopied) {
     writeFile(temp / "Model" / "sub" / "f", "f");
     writeFile(temp / "outer" / "dest" / "medium" / "Model" / "g", "g");
     fs::create_directories(temp / "outside");
@@ -252,7 +254,7 @@ TEST_F(CopyEngineTest, ACopyThatMustNotRunIsRefusedBeforeAnythingIsCopied) {
     EXPECT_EQ(filesIn(temp / "outer"), std::vector<std::string>{"dest/medium/Model/g"});
 }
 
-TEST_F(CopyEngineTest, ASecondCopyIntoTheSameDestinationWaitsForTheFirstOrIsRefused) {
+TEST_P(CopyEngineTest, ASecondCopyIntoTheSameDestinationWaitsForTheFirstOrIsRefused) {
     writeFile(temp / "Model" / "f", "f");
     for (const bool mayWait : {true, false}) {
         const fs::path parent = temp / (mayWait ? "waits" : "refused");
@@ -284,7 +286,7 @@ TEST_F(CopyEngineTest, ASecondCopyIntoTheSameDestinationWaitsForTheFirstOrIsRefu
     }
 }
 
-TEST_F(CopyEngineTest, PipesAreRefusedAtOnceEvenWhenSwappedInAfterTheListing) {
+TEST_P(CopyEngineTest, PipesAreRefusedAtOnceEvenWhenSwappedInAfterTheListing) {
     writeFile(temp / "Model" / "a.txt", "a");
     writeFile(temp / "Model" / "victim", "v");
     writeFile(temp / "Model" / "z.txt", "z");
@@ -307,7 +309,7 @@ TEST_F(CopyEngineTest, PipesAreRefusedAtOnceEvenWhenSwappedInAfterTheListing) {
     EXPECT_EQ(filesIn(temp / "dest"), (std::vector<std::string>{"a.txt", "z.txt"}));
 }
 
-TEST_F(CopyEngineTest, HolesStayHoles) {
+TEST_P(CopyEngineTest, HolesStayHoles) {
     constexpr off_t kSize = 64 << 20;
     fs::create_directories(temp / "Model");
     for (const char* name : {"data-at-both-ends", "ends-in-a-hole"}) {
@@ -332,7 +334,7 @@ TEST_F(CopyEngineTest, HolesStayHoles) {
     }
 }
 
-TEST_F(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
+TEST_P(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
     struct Case {
         const char* name;
         fs::perms mode;
@@ -344,11 +346,14 @@ TEST_F(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
         {"program", P(0755), P(0755)},
         {"everyone-writes", P(0666), P(0644)},
         {"read-only", P(0444), P(0444)},
+        {"read-only-hidden", P(0444), P(0444)}, // its attribute stored before its mode is set
     };
     for (const Case& c : files) {
         writeFile(temp / "Model" / c.name, "x");
         fs::permissions(temp / "Model" / c.name, c.mode);
     }
+    ASSERT_EQ(
+        setxattr((temp / "Model" / "read-only-hidden").c_str(), kDosAttributeName, "0x3", 3, 0), 0);
     // Folders stay open to their owner; the rest within the umask.
     writeFile(temp / "Model" / "cd-folder" / "f", "x");
     fs::permissions(temp / "Model" / "cd-folder", P(0555));
@@ -369,12 +374,16 @@ TEST_F(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
     for (const Case& c : files)
         EXPECT_EQ(fs::status(temp / "dest" / c.name).permissions(), c.expected) << c.name;
     EXPECT_EQ(fs::status(temp / "dest" / "cd-folder").permissions(), P(0755));
+    char stored[8] = {};
+    EXPECT_EQ(getxattr((temp / "dest" / "read-only-hidden").c_str(), kDosAttributeName, stored,
+                       sizeof stored - 1),
+              3);
     if (acl) {
         EXPECT_EQ(fs::status(temp / "dest" / "with-acl").permissions(), P(0640));
     }
 }
 
-TEST_F(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
+TEST_P(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
     writeFile(temp / "Model" / "sub" / "f", "f");
     writeFile(temp / "Model" / "g", "g");
     EXPECT_TRUE(copy(/*move=*/true).succeeded());
@@ -382,7 +391,7 @@ TEST_F(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
     EXPECT_TRUE(fs::is_empty(temp / "Model"));
 }
 
-TEST_F(CopyEngineTest, AListingThatFailsIsNeverTakenForTheEndOfTheFolder) {
+TEST_P(CopyEngineTest, AListingThatFailsIsNeverTakenForTheEndOfTheFolder) {
     for (const char* name : {"a", "b", "c", "d", "e", "sub/x", "sub/y"})
         writeFile(temp / "Model" / name, name);
     struct Case {
@@ -429,7 +438,7 @@ template <typename Body> int inChildWithFewDescriptors(int descriptors, Body bod
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(CopyEngineTest, AtEveryDescriptorLimitTheCopyCompletesOrReportsWhatItCouldNotDo) {
+TEST_P(CopyEngineTest, AtEveryDescriptorLimitTheCopyCompletesOrReportsWhatItCouldNotDo) {
     // Deeper than the folders the copy keeps open, so that it puts some aside.
     fs::path deep = temp / "Model";
     std::vector<std::string> files = {"top.txt"};
@@ -473,7 +482,7 @@ TEST_F(CopyEngineTest, AtEveryDescriptorLimitTheCopyCompletesOrReportsWhatItCoul
     EXPECT_TRUE(sawReported);
 }
 
-TEST_F(CopyEngineTest, ASixThousandDeepTreeCopiesWithFewDescriptorsAndLittleMemory) {
+TEST_P(CopyEngineTest, ASixThousandDeepTreeCopiesWithFewDescriptorsAndLittleMemory) {
     constexpr int kDepth = 6000;
     // On tmpfs where there is one: removing 12,000 nested folders from a disk takes long.
     const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : temp.path();
@@ -537,6 +546,8 @@ TEST_F(CopyEngineTest, ASixThousandDeepTreeCopiesWithFewDescriptorsAndLittleMemo
     }));
     EXPECT_EQ(found, kDepth / 1000);
 }
+
+INSTANTIATE_TEST_SUITE_P(ReadersAtOnce, CopyEngineTest, ::testing::Values(1u, 3u));
 
 TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoints) {
     TempFolder temp;

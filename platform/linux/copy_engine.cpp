@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -46,10 +47,25 @@ constexpr auto kLockPollInterval = std::chrono::milliseconds(100);
 // for the copying threads.
 constexpr auto kWaitInterval = std::chrono::milliseconds(50);
 // The files of one folder go to the copying threads together, up to so many: one handing over
-// per folder rather than per file.
+// per folder rather than per file. Batches handed out and not yet handled, per copying thread:
+// enough that none waits for work.
 constexpr std::size_t kFilesPerBatch = 64;
-// Batches handed out and not yet handled, per copying thread: enough that none waits for work.
 constexpr std::size_t kBatchesPerThread = 3;
+// Files written and waiting to be put in place, each with its descriptor open, handed over so
+// many at a time (at most twice as many at once): fewer where the process may open only a few
+// descriptors.
+std::size_t writtenPerBatch() {
+    rlimit limit{};
+    const bool few = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 256;
+    return few ? 2 : 16;
+}
+
+// Who does what of a file's copy.
+enum class Share {
+    Alone,  // the walking thread, everything
+    Whole,  // copying threads, each file whole; large ones are left to the walking thread
+    Finish, // the walking thread reads and writes; one thread puts the copies in place
+};
 // Folders left by the walk whose jobs are still running: each keeps two descriptors open.
 constexpr std::size_t kFoldersLeftRunning = 2;
 
@@ -114,6 +130,7 @@ struct Job {
     std::uint64_t bytes = 0;
     UniqueFd largeSource; // a large file, opened and left to the walking thread
     struct stat status {};
+    FileCopy::Written written; // written by the walking thread, to be put in place
 };
 
 // Files of one folder handed to a copying thread together.
@@ -175,9 +192,10 @@ class CopyEngine {
     void handOut(FolderStack::Level& folder, std::string name, Text display, unsigned char type);
     // Hands the batch being filled to the copying threads.
     void sendBatch();
-    // The copy of one entry, on any thread. onCopyingThread: a large file is only opened, and
-    // left in the job for the walking thread.
-    Failure attempt(Job& job, FileCopy::Chunks& chunks, bool onCopyingThread);
+    // The copy of one entry. How much of it: all of it (Alone); on a copying thread all but a
+    // large file, which is only opened and left in the job (Whole); on the walking thread with
+    // a finishing thread, all but putting a file in place (Finish).
+    Failure attempt(Job& job, FileCopy::Chunks& chunks, Share share);
     void runOnCopyingThread(Batch& batch);
     // On the walking thread: what a job gave, a large file copied, a failure asked about.
     void handle(Job& job, FolderJobs& folder);
@@ -221,7 +239,9 @@ class CopyEngine {
     FolderIdentity destinationIdentity_;
     Text display_; // the folder being copied, as the person knows it, ending in "\"
     WorkerPool<Batch>* pool_ = nullptr; // while copyTree runs with copying threads
-    std::unique_ptr<Batch> batch_;      // being filled with files of the innermost folder
+    Share share_ = Share::Alone;
+    std::size_t writtenPerBatch_ = writtenPerBatch();
+    std::unique_ptr<Batch> batch_; // being filled with files of the innermost folder
     std::size_t foldersLeftRunning_ = 0;
 };
 
@@ -407,12 +427,17 @@ void CopyEngine::copyTree() {
             if (!folder.destination) {
                 if (!openTopDestination(folder))
                     break;
-                const unsigned threads =
+                // Several readers, or one (where reading two files at once seeks) with a
+                // thread that puts its copies in place.
+                const unsigned readers =
                     request_.threads ? request_.threads : copyThreadsFor(source_.get());
-                if (threads > 1) {
-                    pool.emplace(threads, [this](Batch& batch) { runOnCopyingThread(batch); });
+                if (readers > 1 || std::thread::hardware_concurrency() > 1) {
+                    share_ = readers > 1 ? Share::Whole : Share::Finish;
+                    pool.emplace(readers, [this](Batch& batch) { runOnCopyingThread(batch); });
                     if (pool->threads() > 0)
                         pool_ = &*pool;
+                    else
+                        share_ = Share::Alone;
                 }
             }
             copyEntry(stack, entry);
@@ -568,14 +593,16 @@ void CopyEngine::handOut(FolderStack::Level& folder, std::string name, Text disp
     ++folder.jobs->pending;
     progress_.currentFile = job.display;
     showProgress();
-    if (!pool_) {
-        // Copied here and now, as it comes; handle() counts its bytes.
+    if (share_ != Share::Whole) {
+        // Read and written here and now, as it comes; handle() counts its bytes.
         const std::uint64_t bytesBefore = progress_.bytesDone;
         ShownChunks chunks(*this, job);
-        job.failure = attempt(job, chunks, false);
+        job.failure = attempt(job, chunks, share_);
         progress_.bytesDone = bytesBefore;
-        handle(job, *folder.jobs);
-        return;
+        if (job.failure || !job.written.fd) {
+            handle(job, *folder.jobs); // done, or failed
+            return;
+        }
     }
     if (batch_ && batch_->folder != folder.jobs)
         sendBatch();
@@ -584,21 +611,21 @@ void CopyEngine::handOut(FolderStack::Level& folder, std::string name, Text disp
         batch_->folder = folder.jobs;
     }
     batch_->jobs.push_back(std::move(job));
-    if (batch_->jobs.size() >= kFilesPerBatch)
+    if (batch_->jobs.size() >= (share_ == Share::Whole ? kFilesPerBatch : writtenPerBatch_))
         sendBatch();
 }
 
 void CopyEngine::sendBatch() {
     if (!batch_)
         return;
-    const std::size_t most = kBatchesPerThread * pool_->threads();
+    const std::size_t most = share_ == Share::Whole ? kBatchesPerThread * pool_->threads() : 1;
     if (pool_->pending() >= most)
         waitUntil([&] { return pool_->pending() < most; });
     pool_->submit(std::move(batch_));
     handleDone(std::chrono::milliseconds(0));
 }
 
-Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, bool onCopyingThread) {
+Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, Share share) {
     const char* name = job.name.c_str();
     unsigned char type = job.type;
     if (type == DT_UNKNOWN) {
@@ -613,10 +640,13 @@ Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, bool onCopyingTh
         if ((failure = FileCopy::openSource(job.srcFolder, name, source, job.status)))
             return failure;
         job.bytes = static_cast<std::uint64_t>(job.status.st_size);
-        if (onCopyingThread && FileCopy::isLarge(job.status)) {
+        const bool large = FileCopy::isLarge(job.status);
+        if (share == Share::Whole && large) {
             job.largeSource = std::move(source);
             return {};
         }
+        if (share == Share::Finish && !large)
+            return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
         failure = files_.copyFile(source.get(), job.status, job.dstFolder, name, chunks);
     } else if (type == DT_LNK) {
         failure = files_.copyLink(job.srcFolder, job.dstFolder, name);
@@ -634,11 +664,19 @@ void CopyEngine::runOnCopyingThread(Batch& batch) {
     QuietChunks chunks(cancel_);
     for (Job& job : batch.jobs) {
         if (cancel_.load(std::memory_order_relaxed)) {
+            FileCopy::discard(job.written, job.dstFolder);
             job.failure = errnoCode(ECANCELED);
             continue;
         }
+        if (job.written.fd) {
+            // Written by the walking thread: put in place.
+            job.failure = files_.place(job.written, job.dstFolder, job.name.c_str());
+            if (!job.failure && request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
+                job.failure = errnoCode(errno);
+            continue;
+        }
         try {
-            job.failure = attempt(job, chunks, true);
+            job.failure = attempt(job, chunks, Share::Whole);
         } catch (const std::bad_alloc&) {
             job.failure = errnoCode(ENOMEM);
         }
@@ -667,7 +705,7 @@ void CopyEngine::handle(Job& job, FolderJobs& folder) {
             progress_.bytesDone = bytesBefore; // a retry starts the file again
             job.type = DT_UNKNOWN;             // and looks again: the entry may have changed
             ShownChunks chunks(*this, job);
-            return attempt(job, chunks, false);
+            return attempt(job, chunks, Share::Alone);
         });
         ++progress_.filesDone;
         if (!copied)

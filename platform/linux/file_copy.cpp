@@ -65,6 +65,15 @@ bool FileCopy::isLarge(const struct stat& status) {
 
 Failure FileCopy::copyFile(int source, const struct stat& status, int dstFolder, const char* name,
                            Chunks& chunks) {
+    Written written;
+    if (const Failure failure = write(source, status, dstFolder, chunks, written))
+        return failure;
+    return place(written, dstFolder, name);
+}
+
+Failure FileCopy::write(int source, const struct stat& status, int dstFolder, Chunks& chunks,
+                        Written& written) {
+    written = Written{};
     // The hidden and system attributes, where the source has them.
     char dos[64];
     ssize_t dosLength = -1;
@@ -73,37 +82,56 @@ Failure FileCopy::copyFile(int source, const struct stat& status, int dstFolder,
         if (dosLength < 0 && errno == ENOTSUP)
             withoutAttributes_ = status.st_dev;
     }
+    if (dosLength > 0)
+        written.dos.assign(dos, static_cast<std::size_t>(dosLength));
     // The file is made with the source's permission bits, which the kernel takes within the
     // umask as cp's copies do, so that no call is needed to set them. Storing an attribute
     // needs write permission, though: a read-only file that has one gets its mode after it.
     const mode_t mode = status.st_mode & 0777;
-    const bool modeAfter = dosLength > 0 && (mode & S_IWUSR) == 0;
-    const mode_t createMode = modeAfter ? S_IRUSR | S_IWUSR : mode;
+    if (dosLength > 0 && (mode & S_IWUSR) == 0)
+        written.modeAfter = (mode & ~umask_) | S_IFREG;
+    const mode_t createMode = written.modeAfter ? S_IRUSR | S_IWUSR : mode;
+    written.times[0] = status.st_atim;
+    written.times[1] = status.st_mtim;
 
-    std::string tmpName; // empty while the file is unnamed
-    UniqueFd tmp(openat(dstFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
-    if (!tmp) {
-        tmpName = nextTemporaryName();
-        tmp = UniqueFd(openat(dstFolder, tmpName.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
-        if (!tmp)
+    written.fd = UniqueFd(openat(dstFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
+    if (!written.fd) {
+        written.temporaryName = nextTemporaryName();
+        written.fd =
+            UniqueFd(openat(dstFolder, written.temporaryName.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
+        if (!written.fd)
             return errnoCode(errno);
     }
-    Failure failure = copyData(source, tmp.get(), status, chunks);
-    if (!failure && dosLength > 0 &&
-        fsetxattr(tmp.get(), kDosAttributeName, dos, static_cast<std::size_t>(dosLength), 0) != 0 &&
+    const Failure failure = copyData(source, written.fd.get(), status, chunks);
+    if (failure)
+        discard(written, dstFolder);
+    return failure;
+}
+
+Failure FileCopy::place(Written& written, int dstFolder, const char* name) {
+    const int fd = written.fd.get();
+    Failure failure;
+    if (!written.dos.empty() &&
+        fsetxattr(fd, kDosAttributeName, written.dos.data(), written.dos.size(), 0) != 0 &&
         errno != ENOTSUP)
         failure = errnoCode(errno);
-    if (!failure && modeAfter && fchmod(tmp.get(), mode & ~umask_) != 0)
+    if (!failure && written.modeAfter && fchmod(fd, written.modeAfter & 07777) != 0)
         failure = errnoCode(errno);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    if (!failure && futimens(tmp.get(), times) != 0)
+    if (!failure && futimens(fd, written.times) != 0)
         failure = errnoCode(errno);
     if (!failure)
-        failure = placeFile(tmp.get(), tmpName, dstFolder, name);
-    if (failure && !tmpName.empty())
-        unlinkat(dstFolder, tmpName.c_str(), 0);
+        failure = placeFile(fd, written.temporaryName, dstFolder, name);
+    if (failure)
+        discard(written, dstFolder);
+    written.fd.reset();
     return failure;
+}
+
+void FileCopy::discard(Written& written, int dstFolder) {
+    if (!written.temporaryName.empty())
+        unlinkat(dstFolder, written.temporaryName.c_str(), 0);
+    written = Written{};
 }
 
 // Copies a file's data. Where the file has fewer blocks than its size asks for, it has holes:

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -43,9 +44,26 @@ class FileCopy {
     static bool isLarge(const struct stat& status);
 
     // Copies the open source file (status: its fstat) into dstFolder as `name`, replacing
-    // what is there unless it is a folder.
+    // what is there unless it is a folder: write, then place.
     Failure copyFile(int source, const struct stat& status, int dstFolder, const char* name,
                      Chunks& chunks);
+
+    // A copy whose data is written, not yet in place: unnamed, or under a temporary name.
+    struct Written {
+        UniqueFd fd;
+        std::string temporaryName; // empty while it is unnamed
+        std::string dos;           // the hidden and system attributes to store, as stored
+        mode_t modeAfter = 0;      // the mode to give it once dos is stored; 0: it has it
+        struct timespec times[2] = {};
+    };
+    // Reads all that is needed from the open source file, and writes its copy into dstFolder.
+    Failure write(int source, const struct stat& status, int dstFolder, Chunks& chunks,
+                  Written& written);
+    // Gives the written copy its attributes and times, and puts it in place as `name`; on any
+    // way out, nothing of it is left but the file in place.
+    Failure place(Written& written, int dstFolder, const char* name);
+    // Removes a written copy that is not to be placed.
+    static void discard(Written& written, int dstFolder);
     // Copies the link `name` of srcFolder into dstFolder as a link with the same target.
     Failure copyLink(int srcFolder, int dstFolder, const char* name);
 
