@@ -2,7 +2,6 @@
 #include "entry_run.h"
 
 #include <cerrno>
-#include <sched.h>
 #include <utility>
 
 namespace pellatrix::linux {
@@ -25,15 +24,15 @@ inline void relax() {
 #endif
 }
 
-// Waits for what the other thread is about to do: a read of one entry takes microseconds,
-// less than giving the processor up and getting it back.
-template <typename Done> void waitBriefly(Done done) {
-    for (int spins = 0; !done(); ++spins) {
-        if (spins < 4096)
-            relax();
-        else
-            sched_yield();
+// Waits until `value` is no longer `old`: awake for as long as a read of one entry takes,
+// asleep after that (the other thread may have lost its processor).
+template <typename T> void waitWhile(const std::atomic<T>& value, T old) {
+    for (int spins = 0; spins < 256; ++spins) {
+        if (value.load(std::memory_order_acquire) != old)
+            return;
+        relax();
     }
+    value.wait(old, std::memory_order_acquire);
 }
 
 } // namespace
@@ -45,7 +44,7 @@ RunEntry& takeEntry(EntryRun& run, std::size_t index) {
         read(run.folder, entry);
         entry.state.store(kRead, std::memory_order_relaxed); // nobody else waits for it
     } else {
-        waitBriefly([&] { return entry.state.load(std::memory_order_acquire) == kRead; });
+        waitWhile(entry.state, kTaken);
     }
     return entry;
 }
@@ -81,7 +80,7 @@ void EntryRunHelper::withdraw(EntryRun& run) {
             run.helperOut.store(true, std::memory_order_release);
         }
     }
-    waitBriefly([&] { return run.helperOut.load(std::memory_order_acquire); });
+    waitWhile(run.helperOut, false);
 }
 
 void EntryRunHelper::work() {
@@ -99,8 +98,10 @@ void EntryRunHelper::work() {
                 break; // the listing's thread has come this far: the rest is its
             read(run.folder, entry);
             entry.state.store(kRead, std::memory_order_release);
+            entry.state.notify_one();
         }
         run.helperOut.store(true, std::memory_order_release);
+        run.helperOut.notify_one();
         lock.lock();
     }
 }
