@@ -2,10 +2,10 @@
 // every other path is reached through Z:.
 #include "contract_fixture.h"
 #include "faulty_file_system.h"
-#include "temp_folder.h"
 #include "platform/linux/file_attributes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/quiet_user_interface.h"
+#include "temp_folder.h"
 
 #include <sys/xattr.h>
 #include <unistd.h>

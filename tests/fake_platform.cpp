@@ -24,7 +24,9 @@ Text withoutTrailingSeparator(Text path) {
 
 } // namespace
 
-std::string narrow(const Text& text) { return toUtf8(text); }
+std::string narrow(const Text& text) {
+    return toUtf8(text);
+}
 
 FakePlatform::FakePlatform() {
     for (const Text drive : {u"C:", u"D:", u"E:"})
@@ -54,7 +56,9 @@ void FakePlatform::remove(const Text& path) {
     });
 }
 
-bool FakePlatform::exists(const Text& path) const { return nodes_.count(path) != 0; }
+bool FakePlatform::exists(const Text& path) const {
+    return nodes_.count(path) != 0;
+}
 
 std::uint32_t FakePlatform::attributesOf(const Text& path) const {
     return nodes_.at(path).attributes;
@@ -168,6 +172,8 @@ void FakePlatform::setAttributes(const Text& path, std::uint32_t attributes) {
 
 void FakePlatform::processMessages() {}
 
-void FakePlatform::endProgram() { log("endProgram", {}); }
+void FakePlatform::endProgram() {
+    log("endProgram", {});
+}
 
 } // namespace pellatrix::testing

@@ -7,16 +7,22 @@ namespace pellatrix {
 namespace {
 
 TEST(TextEncodingTest, ValidTextRoundTripsInEveryScript) {
-    for (const std::string s : {"", "plain.txt", "データ.bin", "Ελληνικά", "😀 emoji", "a\xC2\xA0" "b"})
+    for (const std::string s : {"", "plain.txt", "データ.bin", "Ελληνικά", "😀 emoji",
+                                "a\xC2\xA0"
+                                "b"})
         EXPECT_EQ(toUtf8(fromUtf8(s)), s);
     EXPECT_EQ(fromUtf8("データ"), u"データ");
     EXPECT_EQ(fromUtf8("😀"), u"😀");
 }
 
 TEST(TextEncodingTest, InvalidBytesTravelAsLoneSurrogatesAndComeBackUnchanged) {
-    const std::string cases[] = {
-        "\xFF", "a\x80z", "\xC0\xAF" /* overlong */, "\xED\xA0\x80" /* surrogate */,
-        "\xE3\x83" /* truncated */, "\xF4\x90\x80\x80" /* above U+10FFFF */, "latin1 caf\xE9"};
+    const std::string cases[] = {"\xFF",
+                                 "a\x80z",
+                                 "\xC0\xAF" /* overlong */,
+                                 "\xED\xA0\x80" /* surrogate */,
+                                 "\xE3\x83" /* truncated */,
+                                 "\xF4\x90\x80\x80" /* above U+10FFFF */,
+                                 "latin1 caf\xE9"};
     for (const std::string& s : cases) {
         const Text text = fromUtf8(s);
         EXPECT_EQ(toUtf8(text), s);

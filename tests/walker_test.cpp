@@ -51,8 +51,8 @@ TEST_F(WalkerTest, EntersEveryFolderWhateverItsOtherBitsAndKeepsFolderAttributes
     fake.addFile(u"C:\\T\\.cache\\f", kRO);
     fake.addFile(u"C:\\T\\.profile", kRO);
     walk(u"C:\\T");
-    for (const Text file : {u"C:\\T\\ro\\f", u"C:\\T\\archived\\f", u"C:\\T\\.cache\\f",
-                            u"C:\\T\\.profile"})
+    for (const Text file :
+         {u"C:\\T\\ro\\f", u"C:\\T\\archived\\f", u"C:\\T\\.cache\\f", u"C:\\T\\.profile"})
         EXPECT_EQ(fake.attributesOf(file), 0u) << narrow(file);
     EXPECT_EQ(fake.attributesOf(u"C:\\T\\ro"), kDir | kRO);
     EXPECT_EQ(fake.attributesOf(u"C:\\T\\archived"), kDir | kArchive | kRO);
