@@ -16,6 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace fs = std::filesystem;
 using namespace pellatrix::bench;
 
@@ -130,6 +132,47 @@ void settle() {
     std::this_thread::sleep_for(std::chrono::seconds(11));
 }
 
+// The whole program, answered in a pseudo-terminal with its progress shown there, against the
+// same copy and walk with nothing shown: what the display costs. The program copies the
+// folder Model of its current directory into C:, its own data folder (XDG_DATA_HOME), made
+// anew for every run.
+void programInTerminal(const Options& options, const std::string& model) {
+    const auto homes = std::make_shared<Destinations>(options.work + "/program-");
+    const auto next = [=] {
+        homes->next();
+        fs::create_directories(homes->current());
+    };
+    std::vector<std::string> baseEnvironment;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string_view text = *variable;
+        if (!text.starts_with("DISPLAY=") && !text.starts_with("WAYLAND_DISPLAY=") &&
+            !text.starts_with("XDG_DATA_HOME=") && !text.starts_with("HOME="))
+            baseEnvironment.emplace_back(text);
+    }
+    const std::string work = fs::path(model).parent_path().string();
+    const Contender program{next, [=] {
+                                std::vector<std::string> env = baseEnvironment;
+                                env.push_back("XDG_DATA_HOME=" + homes->current());
+                                env.push_back("HOME=" + work);
+                                return runInTerminal(
+                                    {PELLATRIX_PROGRAM}, work, env,
+                                    {{"Yes / No [Yes]: ", "\r"}, {"OK [Enter]: ", "\r"}});
+                            }};
+    const Contender quiet{next, [=] {
+                              return runForked([=] {
+                                  const std::string dest = homes->current() + "/Tolvex/Model";
+                                  const bool copied = copyWithOurCode(model, dest);
+                                  walkWithOurCode(dest);
+                                  return copied;
+                              });
+                          }};
+    settle();
+    const PairedResult result = runPaired(program, quiet, options.rounds);
+    if (readOnlyFilesUnder(homes->current()) != 0)
+        throw std::runtime_error("the program left read-only files");
+    printRow("the program in a terminal vs the same copy then walk shown nowhere", result);
+}
+
 void copyAndWalk(const Options& options) {
     const TreeShape shape = mainShape();
     TreeSize size;
@@ -168,6 +211,8 @@ void copyAndWalk(const Options& options) {
     if (options.wants("walk"))
         printRow("walk alone vs chmod -R u+w",
                  runPaired(ourWalk(model, shape), chmodWalk(model, shape), options.rounds));
+    if (options.wants("program"))
+        programInTerminal(options, model);
     fs::remove_all(model);
 }
 
@@ -245,7 +290,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: pellatrix_bench [--rounds N] [--work DIR] [--case NAME]...\n"
                  "       pellatrix_bench --walk-once DIR | --copy-once SOURCE DESTINATION\n"
-                 "  cases: copy-walk, copy, walk, scaling, 100k, large (all when none is named)\n"
+                 "  cases: copy-walk, copy, walk, program, scaling, 100k, large (all when none is "
+                 "named)\n"
                  "  DIR must be on the disk under test; it is removed afterwards\n");
     return 2;
 }
@@ -290,7 +336,8 @@ int main(int argc, char** argv) {
         std::printf("%d rounds per case, ours and the peer alternating; times are wall-clock "
                     "medians, ratio is the median of ours/peer per round.\n",
                     options.rounds);
-        if (options.wants("copy-walk") || options.wants("copy") || options.wants("walk"))
+        if (options.wants("copy-walk") || options.wants("copy") || options.wants("walk") ||
+            options.wants("program"))
             copyAndWalk(options);
         if (options.wants("scaling"))
             scaling(options);

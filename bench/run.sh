@@ -9,5 +9,5 @@ build=${BUILD_DIR:-$root/build/bench}
 [ -f "$build/CMakeCache.txt" ] ||
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target pellatrix_bench >/dev/null
-echo "$(nproc) cores, $(uname -sr), $(findmnt -no FSTYPE -T "${TMPDIR:-/tmp}") under ${TMPDIR:-/tmp}; $(cp --version | head -1)"
+echo "$(nproc) cores, $(uname -sr), $(findmnt -no FSTYPE -T "${TMPDIR:-/tmp}" | tail -n 1) under ${TMPDIR:-/tmp}; $(cp --version | head -1); load average $(cut -d' ' -f1-3 /proc/loadavg)"
 exec "$build/bench/pellatrix_bench" --work "${TMPDIR:-/tmp}/pellatrix-bench-$$" "$@"

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -62,6 +64,59 @@ RunResult runPrograms(const std::vector<std::vector<std::string>>& commands) {
         if (!(result.ok = spawnAndWait(argv, result)))
             break;
     result.seconds = secondsSince(start);
+    return result;
+}
+
+RunResult runInTerminal(const std::vector<std::string>& argv, const std::string& cwd,
+                        const std::vector<std::string>& env,
+                        const std::vector<std::pair<std::string, std::string>>& answers) {
+    std::vector<char*> args, environment;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& variable : env)
+        environment.push_back(const_cast<char*>(variable.c_str()));
+    environment.push_back(nullptr);
+    RunResult result;
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) == 0)
+            execve(args[0], args.data(), environment.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        return result;
+    // Reads what the program shows, and types each answer after its prompt.
+    std::string screen;
+    std::size_t next = 0, searchFrom = 0;
+    for (;;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 300'000) <= 0)
+            break; // silent for five minutes: give up
+        char buffer[4096];
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // the program has ended and closed the terminal
+        screen.append(buffer, static_cast<std::size_t>(n));
+        while (next < answers.size()) {
+            const std::size_t at = screen.find(answers[next].first, searchFrom);
+            if (at == std::string::npos)
+                break;
+            searchFrom = at + answers[next].first.size();
+            const std::string& reply = answers[next++].second;
+            if (write(terminal, reply.data(), reply.size()) < 0)
+                break;
+        }
+    }
+    result.ok = reap(pid, result);
+    result.seconds = secondsSince(start);
+    close(terminal);
+    if (!result.ok)
+        std::fprintf(stderr, "the program in the terminal failed; it showed:\n%s\n",
+                     screen.c_str());
     return result;
 }
 

@@ -1,14 +1,20 @@
-// The copy engine: a counting pass for the progress totals, then the copy itself. Both walk
-// the tree from descriptors (the source folder and the destination folder, each opened once
-// below its drive's root), in a loop over a FolderStack, so that no path is resolved twice, no
-// link is followed and the depth of the tree costs neither descriptors nor stack.
+// The copy engine. One thread, the one that called it, reads the source tree from descriptors
+// (the source folder and the destination folder, each opened once below its drive's root),
+// makes the folders, and hands the files to a few copying threads; it alone talks to the
+// observer: progress, questions, cancel. A loop over a FolderStack rather than a recursion:
+// no path is resolved twice, no link is followed, and the depth of the tree costs neither
+// descriptors nor stack. A thread of its own counts the source meanwhile, for the totals.
 #include "copy_engine.h"
 
 #include "beneath.h"
+#include "copy_medium.h"
 #include "drive_mapping.h"
 #include "file_attributes.h"
+#include "file_copy.h"
 #include "folder_stack.h"
+#include "source_count.h"
 #include "wildcard_match.h"
+#include "worker_pool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,42 +22,55 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace pellatrix::linux {
+
+// The jobs handed out for one folder. Once the walk has left the folder, its level (and so
+// its descriptors) stays here until the last of them is done. Main thread only.
+struct FolderJobs {
+    std::size_t pending = 0;
+    std::optional<FolderStack::Level> kept;
+};
+
 namespace {
 
-constexpr std::size_t kChunk = 8 << 20;      // bytes per copy_file_range call
-constexpr std::size_t kBufferSize = 1 << 20; // the read/write fallback's buffer
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-// O_NONBLOCK: a pipe swapped in for a file must not block the open; fstat then refuses it.
-constexpr int kOpenSourceFile = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr auto kLockPollInterval = std::chrono::milliseconds(100);
-
-std::error_code errnoCode(int error) {
-    return {error, std::generic_category()};
+// How often the thread that walks looks at the cancel request and the display while it waits
+// for the copying threads.
+constexpr auto kWaitInterval = std::chrono::milliseconds(50);
+// The files of one folder go to the copying threads together, up to so many: one handing over
+// per folder rather than per file. Batches handed out and not yet handled, per copying thread:
+// enough that none waits for work.
+constexpr std::size_t kFilesPerBatch = 64;
+constexpr std::size_t kBatchesPerThread = 3;
+// Files written and waiting to be put in place, each with its descriptor open, handed over so
+// many at a time (at most twice as many at once): fewer where the process may open only a few
+// descriptors.
+std::size_t writtenPerBatch() {
+    rlimit limit{};
+    const bool few = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 256;
+    return few ? 2 : 16;
 }
 
-// The process's umask, read without changing it (a change would be seen by other threads).
-mode_t currentUmask() {
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status))
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(status);
-        if (found)
-            return static_cast<mode_t>(mask);
-    }
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
+// Who does what of a file's copy.
+enum class Share {
+    Alone,  // the walking thread, everything
+    Whole,  // copying threads, each file whole; large ones are left to the walking thread
+    Finish, // the walking thread reads and writes; one thread puts the copies in place
+};
+// Folders left by the walk whose jobs are still running: each keeps two descriptors open.
+constexpr std::size_t kFoldersLeftRunning = 2;
+
+Failure errnoCode(int error) {
+    return {error, std::generic_category()};
 }
 
 // Whether the folder `folder` is `outer` or lies anywhere inside it, found by going up
@@ -91,96 +110,151 @@ template <typename String> String parentOf(const String& path, typename String::
     return at == String::npos ? String() : path.substr(0, at);
 }
 
-// Links the unnamed file tmpFd into dstFolder as name. linkat with AT_EMPTY_PATH names the
-// file straight from its descriptor; kernels before 6.10 allow that only to privileged
-// processes, and then the file is reached through /proc, whose lookup costs more.
-int linkUnnamed(int tmpFd, int dstFolder, const char* name) {
-    static bool emptyPathWorks = true;
-    if (emptyPathWorks) {
-        const int result = linkat(tmpFd, "", dstFolder, name, AT_EMPTY_PATH);
-        if (result == 0 || (errno != ENOENT && errno != EPERM))
-            return result;
-        emptyPathWorks = false; // errno ENOENT: not allowed here
-    }
-    const std::string self = "/proc/self/fd/" + std::to_string(tmpFd);
-    return linkat(AT_FDCWD, self.c_str(), dstFolder, name, AT_SYMLINK_FOLLOW);
-}
-
-// Copies the hidden and system attributes, where the source has them.
-int copyDosAttributes(int from, int to) {
+// Copies the hidden and system attributes of a folder, where it has them.
+void copyDosAttributes(int from, int to) {
     char dos[64];
     const ssize_t length = fgetxattr(from, kDosAttributeName, dos, sizeof dos);
-    if (length <= 0)
-        return 0;
-    return fsetxattr(to, kDosAttributeName, dos, static_cast<std::size_t>(length), 0);
+    if (length > 0)
+        fsetxattr(to, kDosAttributeName, dos, static_cast<std::size_t>(length), 0);
 }
 
-// The result of one attempt: empty when it succeeded.
-using Failure = std::error_code;
+// A file, link or other entry to copy, and what copying it gave.
+struct Job {
+    int srcFolder = -1; // the descriptors of its folders, open until the job is handled
+    int dstFolder = -1;
+    std::string name;
+    Text display;
+    unsigned char type = DT_UNKNOWN; // as listed; DT_UNKNOWN: look
+    // Filled by the copying thread:
+    Failure failure;
+    std::uint64_t bytes = 0;
+    UniqueFd largeSource; // a large file, opened and left to the walking thread
+    struct stat status {};
+    FileCopy::Written written; // written by the walking thread, to be put in place
+};
+
+// Files of one folder handed to a copying thread together.
+struct Batch {
+    std::shared_ptr<FolderJobs> folder;
+    std::vector<Job> jobs;
+};
+
+// The chunks of a file copied on a copying thread: they show nothing, and stop on a cancel.
+class QuietChunks : public FileCopy::Chunks {
+  public:
+    explicit QuietChunks(const std::atomic<bool>& cancel) : cancel_(cancel) {}
+    bool cancelled() override { return cancel_.load(std::memory_order_relaxed); }
+    void copied(std::uint64_t) override {}
+
+  private:
+    const std::atomic<bool>& cancel_;
+};
 
 class CopyEngine {
   public:
     CopyEngine(const CopyRequest& request, CopyObserver& observer)
-        : request_(request), observer_(observer), umask_(currentUmask()) {}
+        : request_(request), observer_(observer), files_(processUmask()) {}
 
     CopyOutcome run();
 
   private:
+    // The chunks of a file copied on the walking thread: a large file shows its progress
+    // chunk by chunk, and the cancel request is looked at between chunks.
+    class ShownChunks : public FileCopy::Chunks {
+      public:
+        ShownChunks(CopyEngine& engine, const Job& job)
+            : engine_(engine), job_(job), start_(engine.progress_.bytesDone) {}
+        bool cancelled() override { return engine_.stopped(); }
+        void copied(std::uint64_t bytes) override {
+            engine_.progress_.bytesDone = start_ + bytes;
+            if (FileCopy::isLarge(job_.status))
+                engine_.showProgress();
+        }
+
+      private:
+        CopyEngine& engine_;
+        const Job& job_;
+        std::uint64_t start_;
+    };
+
     bool matches(std::string_view name) const {
         return matchesWildcard(request_.pattern, DriveMapping::windowsNameOf(name));
     }
     bool openSource();
-    void count();
     bool openDestination();
     Failure refuseDestinationInsideSource(int root, std::string path);
     Failure waitForOtherCopies(int folder);
     void copyTree();
+    bool openTopDestination(FolderStack::Level& top);
     void leaveFolder(FolderStack& stack);
     void copyEntry(FolderStack& stack, const DirectoryReader::Entry& entry);
     Failure enterFolder(FolderStack& stack, const std::string& name, const Text& windowsName);
-    Failure copyFile(int srcFolder, int dstFolder, const char* name);
-    Failure copyLink(int srcFolder, int dstFolder, const char* name);
-    Failure copyData(int from, int to, const struct stat& st);
-    Failure copyRange(int from, int to, off_t& at, off_t end, std::uint64_t start, bool report);
-    Failure placeFile(int tmpFd, const std::string& tmpName, int dstFolder, const char* name);
-    std::string nextTemporaryName() { return temporaryName(++temporaryCounter_); }
+    void handOut(FolderStack::Level& folder, std::string name, Text display, unsigned char type);
+    // Hands the batch being filled to the copying threads.
+    void sendBatch();
+    // The copy of one entry. How much of it: all of it (Alone); on a copying thread all but a
+    // large file, which is only opened and left in the job (Whole); on the walking thread with
+    // a finishing thread, all but putting a file in place (Finish).
+    Failure attempt(Job& job, FileCopy::Chunks& chunks, Share share);
+    void runOnCopyingThread(Batch& batch);
+    // On the walking thread: what a job gave, a large file copied, a failure asked about.
+    void handle(Job& job, FolderJobs& folder);
+    // Handles the jobs done so far; waits up to `wait` for one when there are none yet.
+    void handleDone(std::chrono::milliseconds wait);
+    // Waits until `done` holds, handling jobs, looking at the cancel request meanwhile.
+    template <typename Done> void waitUntil(Done done);
     void removeAbandonedTemporaries(int folderFd);
     // The folder being listed, as the person knows it: display_ without its separator.
     Text folderDisplay() const { return display_.substr(0, display_.size() - 1); }
-    // Runs attempt until it succeeds or the person skips or cancels. True on success.
-    template <typename Attempt> bool withRetry(const Text& display, Attempt attempt);
+    // Asks about failure until an attempt succeeds or the person skips or cancels. True on
+    // success.
+    template <typename Attempt>
+    bool askUntilDone(const Text& display, Failure failure, Attempt attempt);
+    // Runs attempt, and asks as askUntilDone does when it fails.
+    template <typename Attempt> bool withRetry(const Text& display, Attempt attempt) {
+        return askUntilDone(display, attempt(), attempt);
+    }
     bool stopped() {
         if (!outcome_.cancelled && observer_.cancelRequested())
             outcome_.cancelled = true;
+        if (outcome_.cancelled)
+            cancel_ = true;
         return outcome_.cancelled;
     }
+    // Shows the progress, with the totals as far as they are known.
+    void showProgress();
 
     const CopyRequest& request_;
     CopyObserver& observer_;
-    const mode_t umask_;
+    FileCopy files_;
     CopyProgress progress_;
     CopyOutcome outcome_;
+    std::atomic<bool> cancel_{false}; // stopped(), for the copying threads
     UniqueFd source_;
     FolderIdentity sourceIdentity_;
-    bool anything_ = false; // the source holds something to copy, or could not be fully read
-    UniqueFd lock_;         // the destination's parent, locked while this copy runs
+    std::optional<SourceCount> count_;
+    std::uint64_t filesMet_ = 0; // files, links and other entries met by the copy so far
+    UniqueFd lock_;              // the destination's parent, locked while this copy runs
     UniqueFd destination_;
     FolderIdentity destinationIdentity_;
     Text display_; // the folder being copied, as the person knows it, ending in "\"
-    std::vector<char> buffer_;
-    bool kernelCopyRefused_ = false;
-    unsigned temporaryCounter_ = 0;
+    WorkerPool<Batch>* pool_ = nullptr; // while copyTree runs with copying threads
+    Share share_ = Share::Alone;
+    std::size_t writtenPerBatch_ = writtenPerBatch();
+    std::unique_ptr<Batch> batch_; // being filled with files of the innermost folder
+    std::size_t foldersLeftRunning_ = 0;
 };
 
-template <typename Attempt> bool CopyEngine::withRetry(const Text& display, Attempt attempt) {
+template <typename Attempt>
+bool CopyEngine::askUntilDone(const Text& display, Failure failure, Attempt attempt) {
     for (;;) {
-        const Failure failure = attempt();
         if (!failure)
             return true;
         if (stopped())
             return false; // cancelled while it ran: nothing to ask
         switch (observer_.copyFailed(display, failure)) {
         case ErrorDecision::Retry:
+            failure = attempt();
             continue;
         case ErrorDecision::Skip:
             ++outcome_.failures;
@@ -188,25 +262,42 @@ template <typename Attempt> bool CopyEngine::withRetry(const Text& display, Atte
         case ErrorDecision::Cancel:
             ++outcome_.failures;
             outcome_.cancelled = true;
+            cancel_ = true;
             return false;
         }
     }
 }
 
 CopyOutcome CopyEngine::run() {
+    const auto finish = [&] {
+        if (count_) {
+            progress_.filesTotal = count_->files();
+            progress_.bytesTotal = count_->bytes();
+            count_.reset();
+        }
+        progress_.filesTotal = std::max(progress_.filesTotal, filesMet_);
+        progress_.bytesTotal = std::max(progress_.bytesTotal, progress_.bytesDone);
+        observer_.finished(progress_);
+    };
     try {
-        // A source with nothing to copy makes no destination.
         if (openSource()) {
-            count();
-            if (anything_ && !stopped() && openDestination())
-                copyTree();
+            count_.emplace(source_.get(), [this](std::string_view name) { return matches(name); });
+            copyTree();
         }
     } catch (...) {
-        observer_.finished(progress_);
+        finish();
         throw;
     }
-    observer_.finished(progress_);
+    finish();
     return outcome_;
+}
+
+void CopyEngine::showProgress() {
+    if (count_) {
+        progress_.filesTotal = std::max(count_->files(), filesMet_);
+        progress_.bytesTotal = std::max(count_->bytes(), progress_.bytesDone);
+    }
+    observer_.progress(progress_);
 }
 
 bool CopyEngine::openSource() {
@@ -219,56 +310,6 @@ bool CopyEngine::openSource() {
             return errnoCode(errno);
         return {};
     });
-}
-
-// The counting pass gives the progress its totals and tells whether there is anything to
-// copy. It asks nothing: whatever it cannot read, the copy meets again and reports. A source
-// it could not read to the end therefore counts as holding something.
-void CopyEngine::count() {
-    UniqueFd top(openat(source_.get(), ".", kOpenFolder));
-    if (!top) {
-        anything_ = true;
-        return;
-    }
-    FolderStack stack;
-    stack.push({"", DirectoryReader(std::move(top))});
-    while (!stack.empty() && !stopped()) {
-        FolderStack::Level& folder = stack.innermost();
-        DirectoryReader::Entry entry;
-        const DirectoryReader::Step step = folder.source.next(entry);
-        const bool atTop = stack.depth() == 1;
-        if (step != DirectoryReader::Step::Entry) {
-            if (step == DirectoryReader::Step::Failed && atTop)
-                anything_ = true;
-            if (!stack.reopenParent()) {
-                stack.pop();
-                stack.popAsideLevels();
-            } else {
-                stack.pop();
-            }
-            continue;
-        }
-        if (atTop && !matches(entry.name))
-            continue;
-        anything_ = true;
-        const std::string name(entry.name);
-        struct stat st;
-        if (fstatat(folder.source.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (!S_ISDIR(st.st_mode)) {
-            ++progress_.filesTotal;
-            if (S_ISREG(st.st_mode))
-                progress_.bytesTotal += static_cast<std::uint64_t>(st.st_size);
-            continue;
-        }
-        UniqueFd sub(openat(folder.source.fd(), name.c_str(), kOpenFolder));
-        if (!sub)
-            continue;
-        // Counting a large tree takes a while: let the progress display show the totals
-        // growing (and its Cancel answer) meanwhile.
-        observer_.progress(progress_);
-        stack.push({name, DirectoryReader(std::move(sub))});
-    }
 }
 
 bool CopyEngine::openDestination() {
@@ -353,19 +394,18 @@ Failure CopyEngine::waitForOtherCopies(int folder) {
 
 void CopyEngine::copyTree() {
     display_ = request_.sourceDisplay;
-    UniqueFd source, destination;
+    UniqueFd source;
     const bool opened = withRetry(folderDisplay(), [&]() -> Failure {
         source = UniqueFd(openat(source_.get(), ".", kOpenFolder));
-        if (!source)
-            return errnoCode(errno);
-        destination = UniqueFd(openat(destination_.get(), ".", kOpenFolder));
-        return destination ? Failure() : errnoCode(errno);
+        return source ? Failure() : errnoCode(errno);
     });
     if (!opened)
         return;
     FolderStack stack;
-    stack.push({"", DirectoryReader(std::move(source)), std::move(destination),
-                destinationIdentity_, display_.size()});
+    stack.push({"", DirectoryReader(std::move(source)), {}, {}, display_.size()});
+    // Declared after the stack: the copying threads end before the folders they copy into
+    // are closed, on every way out.
+    std::optional<WorkerPool<Batch>> pool;
     while (!stack.empty() && !stopped()) {
         FolderStack::Level& folder = stack.innermost();
         DirectoryReader::Entry entry;
@@ -383,23 +423,74 @@ void CopyEngine::copyTree() {
         } else if (step == DirectoryReader::Step::End) {
             leaveFolder(stack);
         } else if (stack.depth() > 1 || matches(entry.name)) {
+            // The destination is made once the source is known to hold something to copy.
+            if (!folder.destination) {
+                if (!openTopDestination(folder))
+                    break;
+                // Several readers, or one (where reading two files at once seeks) with a
+                // thread that puts its copies in place.
+                const unsigned readers =
+                    request_.threads ? request_.threads : copyThreadsFor(source_.get());
+                if (readers > 1 || std::thread::hardware_concurrency() > 1) {
+                    share_ = readers > 1 ? Share::Whole : Share::Finish;
+                    pool.emplace(readers, [this](Batch& batch) { runOnCopyingThread(batch); });
+                    if (pool->threads() > 0)
+                        pool_ = &*pool;
+                    else
+                        share_ = Share::Alone;
+                }
+            }
             copyEntry(stack, entry);
         }
     }
+    if (pool_) {
+        sendBatch();
+        waitUntil([&] { return pool_->pending() == 0; });
+    }
+    batch_.reset();
+    pool_ = nullptr;
+}
+
+bool CopyEngine::openTopDestination(FolderStack::Level& top) {
+    if (!openDestination())
+        return false;
+    return withRetry(request_.destinationDisplay, [&]() -> Failure {
+        top.destination = UniqueFd(openat(destination_.get(), ".", kOpenFolder));
+        top.destinationIdentity = destinationIdentity_;
+        return top.destination ? Failure() : errnoCode(errno);
+    });
 }
 
 void CopyEngine::leaveFolder(FolderStack& stack) {
+    FolderStack::Level& left = stack.innermost();
+    if (pool_)
+        sendBatch();
+    // A folder to remove after its files, and the top, whose end is the copy's, wait for the
+    // jobs of their files; any other is left while they run.
+    const bool waitForJobs = request_.move || stack.depth() == 1;
+    if (left.jobs && left.jobs->pending > 0 && waitForJobs)
+        waitUntil([&] { return left.jobs->pending == 0; });
     if (stack.depth() == 1) {
         stack.pop();
         return;
     }
-    const std::string name = stack.innermost().name;
-    const bool remove = request_.move && !stack.innermost().incomplete && !outcome_.cancelled;
+    const std::string name = left.name;
+    const bool remove = request_.move && !left.incomplete && !outcome_.cancelled;
     const Text display = folderDisplay();
     display_.resize(display_.size() - 1);
     display_.resize(display_.rfind(u'\\') + 1);
     const bool parentOpen = withRetry(
         folderDisplay(), [&] { return stack.reopenParent() ? Failure() : errnoCode(errno); });
+    if (left.jobs && left.jobs->pending > 0) {
+        // The level, with its descriptors, goes with its jobs until the last is done.
+        waitUntil([&] { return foldersLeftRunning_ < kFoldersLeftRunning; });
+        if (left.jobs->pending > 0) {
+            const std::shared_ptr<FolderJobs> jobs = left.jobs;
+            jobs->kept.emplace(std::move(left));
+            jobs->kept->jobs.reset(); // no cycle: the jobs hold the folder, not it them
+            ++foldersLeftRunning_;
+        }
+    }
     stack.pop();
     if (!parentOpen) {
         // Skipped: the folders around it that are aside cannot be finished either.
@@ -420,41 +511,24 @@ void CopyEngine::leaveFolder(FolderStack& stack) {
 }
 
 void CopyEngine::copyEntry(FolderStack& stack, const DirectoryReader::Entry& entry) {
-    const std::string name(entry.name);
+    std::string name(entry.name);
     const Text windowsName = DriveMapping::windowsNameOf(entry.name);
-    const Text display = display_ + windowsName;
-    progress_.currentFile = display;
-    observer_.progress(progress_);
+    Text display = display_ + windowsName;
     unsigned char type = entry.type;
-    bool isFolder = false;
-    const std::uint64_t bytesBefore = progress_.bytesDone;
-    const bool copied = withRetry(display, [&]() -> Failure {
-        const int srcFolder = stack.innermost().source.fd();
-        const int dstFolder = stack.innermost().destination.get();
-        struct stat st;
-        if (type == DT_UNKNOWN) {
-            if (fstatat(srcFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return errnoCode(errno);
-            type = IFTODT(st.st_mode);
-        }
-        const unsigned char listed = type;
-        type = DT_UNKNOWN; // a retry looks again: the entry may have changed meanwhile
-        isFolder = listed == DT_DIR;
-        if (isFolder)
-            return enterFolder(stack, name, windowsName);
-        progress_.bytesDone = bytesBefore; // a retry starts the file again
-        const Failure failure = listed == DT_REG   ? copyFile(srcFolder, dstFolder, name.c_str())
-                                : listed == DT_LNK ? copyLink(srcFolder, dstFolder, name.c_str())
-                                                   : make_error_code(PellatrixError::NotAFile);
-        if (!failure && request_.move && unlinkat(srcFolder, name.c_str(), 0) != 0)
-            return errnoCode(errno);
-        return failure;
-    });
-    if (!isFolder) {
-        ++progress_.filesDone;
-        if (!copied)
-            progress_.bytesDone = bytesBefore; // its bytes were not copied after all
+    struct stat st;
+    if (type == DT_UNKNOWN &&
+        fstatat(stack.innermost().source.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        type = IFTODT(st.st_mode); // else the job looks again, and reports what it finds
+    if (type != DT_DIR) {
+        ++filesMet_;
+        handOut(stack.innermost(), std::move(name), std::move(display), type);
+        return;
     }
+    if (pool_)
+        sendBatch();
+    progress_.currentFile = display;
+    showProgress();
+    withRetry(display, [&]() -> Failure { return enterFolder(stack, name, windowsName); });
 }
 
 Failure CopyEngine::enterFolder(FolderStack& stack, const std::string& name,
@@ -494,155 +568,166 @@ Failure CopyEngine::enterFolder(FolderStack& stack, const std::string& name,
     copyDosAttributes(source.get(), destination.get());
     if (existed)
         removeAbandonedTemporaries(destination.get());
+    // The level that this one puts aside closes its descriptors: its jobs end first.
+    if (stack.pushPutsAside()) {
+        const std::shared_ptr<FolderJobs> jobs = stack.nextPutAside().jobs;
+        if (jobs && jobs->pending > 0)
+            waitUntil([&] { return jobs->pending == 0; });
+    }
     display_ += windowsName + u"\\";
     stack.push({name, DirectoryReader(std::move(source)), std::move(destination), identity,
                 display_.size()});
     return {};
 }
 
-Failure CopyEngine::copyFile(int srcFolder, int dstFolder, const char* name) {
-    UniqueFd source(openat(srcFolder, name, kOpenSourceFile));
-    if (!source)
-        return errnoCode(errno);
-    struct stat st;
-    if (fstat(source.get(), &st) != 0)
-        return errnoCode(errno);
-    if (!S_ISREG(st.st_mode))
-        return make_error_code(PellatrixError::NotAFile); // swapped in since it was listed
-
-    std::string tmpName; // empty while the file is unnamed
-    UniqueFd tmp(openat(dstFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (!tmp) {
-        tmpName = nextTemporaryName();
-        tmp = UniqueFd(openat(dstFolder, tmpName.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!tmp)
-            return errnoCode(errno);
+void CopyEngine::handOut(FolderStack::Level& folder, std::string name, Text display,
+                         unsigned char type) {
+    Job job;
+    job.srcFolder = folder.source.fd();
+    job.dstFolder = folder.destination.get();
+    job.name = std::move(name);
+    job.display = std::move(display);
+    job.type = type;
+    if (!folder.jobs)
+        folder.jobs = std::make_shared<FolderJobs>();
+    ++folder.jobs->pending;
+    progress_.currentFile = job.display;
+    showProgress();
+    if (share_ != Share::Whole) {
+        // Read and written here and now, as it comes; handle() counts its bytes.
+        const std::uint64_t bytesBefore = progress_.bytesDone;
+        ShownChunks chunks(*this, job);
+        job.failure = attempt(job, chunks, share_);
+        progress_.bytesDone = bytesBefore;
+        if (job.failure || !job.written.fd) {
+            handle(job, *folder.jobs); // done, or failed
+            return;
+        }
     }
-    Failure failure = copyData(source.get(), tmp.get(), st);
-    if (!failure && copyDosAttributes(source.get(), tmp.get()) != 0 && errno != ENOTSUP)
-        failure = errnoCode(errno);
-    // The source's permission bits within the umask, as a new file gets them.
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (!failure &&
-        (fchmod(tmp.get(), st.st_mode & 0777 & ~umask_) != 0 || futimens(tmp.get(), times) != 0))
-        failure = errnoCode(errno);
-    if (!failure)
-        failure = placeFile(tmp.get(), tmpName, dstFolder, name);
-    if (failure && !tmpName.empty())
-        unlinkat(dstFolder, tmpName.c_str(), 0);
+    if (batch_ && batch_->folder != folder.jobs)
+        sendBatch();
+    if (!batch_) {
+        batch_ = std::make_unique<Batch>();
+        batch_->folder = folder.jobs;
+    }
+    batch_->jobs.push_back(std::move(job));
+    if (batch_->jobs.size() >= (share_ == Share::Whole ? kFilesPerBatch : writtenPerBatch_))
+        sendBatch();
+}
+
+void CopyEngine::sendBatch() {
+    if (!batch_)
+        return;
+    const std::size_t most = share_ == Share::Whole ? kBatchesPerThread * pool_->threads() : 1;
+    if (pool_->pending() >= most)
+        waitUntil([&] { return pool_->pending() < most; });
+    pool_->submit(std::move(batch_));
+    handleDone(std::chrono::milliseconds(0));
+}
+
+Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, Share share) {
+    const char* name = job.name.c_str();
+    unsigned char type = job.type;
+    if (type == DT_UNKNOWN) {
+        struct stat st;
+        if (fstatat(job.srcFolder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errnoCode(errno);
+        type = IFTODT(st.st_mode);
+    }
+    Failure failure;
+    if (type == DT_REG) {
+        UniqueFd source;
+        if ((failure = FileCopy::openSource(job.srcFolder, name, source, job.status)))
+            return failure;
+        job.bytes = static_cast<std::uint64_t>(job.status.st_size);
+        const bool large = FileCopy::isLarge(job.status);
+        if (share == Share::Whole && large) {
+            job.largeSource = std::move(source);
+            return {};
+        }
+        if (share == Share::Finish && !large)
+            return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
+        failure = files_.copyFile(source.get(), job.status, job.dstFolder, name, chunks);
+    } else if (type == DT_LNK) {
+        failure = files_.copyLink(job.srcFolder, job.dstFolder, name);
+    } else if (type == DT_DIR) {
+        failure = errnoCode(EISDIR); // a folder now, where a file was listed
+    } else {
+        failure = make_error_code(PellatrixError::NotAFile); // a pipe, device or socket
+    }
+    if (!failure && request_.move && unlinkat(job.srcFolder, name, 0) != 0)
+        return errnoCode(errno);
     return failure;
 }
 
-// Copies a file's data. Where the file has fewer blocks than its size asks for, it has holes:
-// only its data parts are copied (SEEK_DATA, SEEK_HOLE) and the holes stay holes.
-Failure CopyEngine::copyData(int from, int to, const struct stat& st) {
-    const std::uint64_t start = progress_.bytesDone;
-    const bool report = static_cast<std::uint64_t>(st.st_size) > kChunk;
-    off_t at = 0;
-    if (st.st_blocks * 512 >= st.st_size)
-        return copyRange(from, to, at, -1, start, report);
-    for (;;) {
-        const off_t data = lseek(from, at, SEEK_DATA);
-        if (data < 0 && errno == ENXIO)
-            break; // nothing but a hole up to the end
-        if (data < 0)
-            return copyRange(from, to, at, -1, start, report); // no hole lookup here
-        const off_t hole = lseek(from, data, SEEK_HOLE);
-        if (hole < 0)
-            return errnoCode(errno);
-        at = data;
-        if (const Failure failure = copyRange(from, to, at, hole, start, report))
-            return failure;
-    }
-    struct stat now;
-    if (fstat(from, &now) != 0 || ftruncate(to, now.st_size) != 0)
-        return errnoCode(errno);
-    progress_.bytesDone = start + static_cast<std::uint64_t>(now.st_size);
-    return {};
-}
-
-// Copies [at, end) of from to the same place in to (end -1: up to the end of the file).
-Failure CopyEngine::copyRange(int from, int to, off_t& at, off_t end, std::uint64_t start,
-                              bool report) {
-    while (end < 0 || at < end) {
-        if (stopped())
-            return errnoCode(ECANCELED);
-        const std::size_t wanted =
-            end < 0 ? kChunk : std::min<std::size_t>(kChunk, static_cast<std::size_t>(end - at));
-        ssize_t n = -1;
-        if (!kernelCopyRefused_) {
-            off_t in = at, out = at;
-            n = copy_file_range(from, &in, to, &out, wanted, 0);
-            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                          errno == EOPNOTSUPP || errno == EPERM)) {
-                kernelCopyRefused_ = true; // between these two folders: read and write
-                continue;
-            }
-        } else {
-            if (buffer_.empty())
-                buffer_.resize(kBufferSize);
-            n = pread(from, buffer_.data(), std::min(wanted, buffer_.size()), at);
-            for (ssize_t written = 0; n > 0 && written < n;) {
-                const ssize_t w = pwrite(to, buffer_.data() + written,
-                                         static_cast<std::size_t>(n - written), at + written);
-                if (w < 0)
-                    return errnoCode(errno);
-                written += w;
-            }
+void CopyEngine::runOnCopyingThread(Batch& batch) {
+    QuietChunks chunks(cancel_);
+    for (Job& job : batch.jobs) {
+        if (cancel_.load(std::memory_order_relaxed)) {
+            FileCopy::discard(job.written, job.dstFolder);
+            job.failure = errnoCode(ECANCELED);
+            continue;
         }
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errnoCode(errno);
+        if (job.written.fd) {
+            // Written by the walking thread: put in place.
+            job.failure = files_.place(job.written, job.dstFolder, job.name.c_str());
+            if (!job.failure && request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
+                job.failure = errnoCode(errno);
+            continue;
         }
-        if (n == 0)
-            break;
-        at += n;
-        progress_.bytesDone = start + static_cast<std::uint64_t>(at);
-        if (report)
-            observer_.progress(progress_);
+        try {
+            job.failure = attempt(job, chunks, Share::Whole);
+        } catch (const std::bad_alloc&) {
+            job.failure = errnoCode(ENOMEM);
+        }
     }
-    return {};
 }
 
-Failure CopyEngine::placeFile(int tmpFd, const std::string& tmpName, int dstFolder,
-                              const char* name) {
-    if (tmpName.empty()) {
-        // Give the unnamed file its real name; when one exists, a temporary one first, so
-        // that the rename replaces the old file (or link) in one step.
-        if (linkUnnamed(tmpFd, dstFolder, name) == 0)
-            return {};
-        if (errno != EEXIST)
-            return errnoCode(errno);
-        const std::string temporary = nextTemporaryName();
-        if (linkUnnamed(tmpFd, dstFolder, temporary.c_str()) != 0)
-            return errnoCode(errno);
-        return placeFile(tmpFd, temporary, dstFolder, name);
+void CopyEngine::handle(Job& job, FolderJobs& folder) {
+    const std::uint64_t bytesBefore = progress_.bytesDone;
+    Failure failure = job.failure;
+    // Not begun, or stopped part-way, after a cancel: nothing to count, nothing to ask.
+    const bool dropped = failure == std::errc::operation_canceled && outcome_.cancelled;
+    if (!failure && job.largeSource) {
+        // A large file is copied here, where its progress can be shown chunk by chunk.
+        progress_.currentFile = job.display;
+        ShownChunks chunks(*this, job);
+        failure = files_.copyFile(job.largeSource.get(), job.status, job.dstFolder,
+                                  job.name.c_str(), chunks);
+        job.largeSource.reset();
+        if (!failure && request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
+            failure = errnoCode(errno);
+    } else if (!failure) {
+        progress_.bytesDone += job.bytes;
     }
-    if (renameat(dstFolder, tmpName.c_str(), dstFolder, name) != 0) {
-        const int error = errno == EISDIR || errno == ENOTEMPTY ? EISDIR : errno;
-        unlinkat(dstFolder, tmpName.c_str(), 0);
-        return errnoCode(error); // a folder stands where the file must go: keep it
+    if (!dropped) {
+        const bool copied = askUntilDone(job.display, failure, [&] {
+            progress_.bytesDone = bytesBefore; // a retry starts the file again
+            job.type = DT_UNKNOWN;             // and looks again: the entry may have changed
+            ShownChunks chunks(*this, job);
+            return attempt(job, chunks, Share::Alone);
+        });
+        ++progress_.filesDone;
+        if (!copied)
+            progress_.bytesDone = bytesBefore; // its bytes were not copied after all
     }
-    return {};
+    if (--folder.pending == 0 && folder.kept) {
+        folder.kept.reset();
+        --foldersLeftRunning_;
+    }
 }
 
-Failure CopyEngine::copyLink(int srcFolder, int dstFolder, const char* name) {
-    std::string target(4096, '\0');
-    const ssize_t length = readlinkat(srcFolder, name, target.data(), target.size());
-    if (length < 0)
-        return errnoCode(errno);
-    target.resize(static_cast<std::size_t>(length));
-    const std::string temporary = nextTemporaryName();
-    if (symlinkat(target.c_str(), dstFolder, temporary.c_str()) != 0)
-        return errnoCode(errno);
-    if (renameat(dstFolder, temporary.c_str(), dstFolder, name) != 0) {
-        const int error = errno;
-        unlinkat(dstFolder, temporary.c_str(), 0);
-        return errnoCode(error);
+void CopyEngine::handleDone(std::chrono::milliseconds wait) {
+    for (const std::unique_ptr<Batch>& batch : pool_->collect(wait))
+        for (Job& job : batch->jobs)
+            handle(job, *batch->folder);
+}
+
+template <typename Done> void CopyEngine::waitUntil(Done done) {
+    while (pool_ && !done()) {
+        handleDone(kWaitInterval);
+        stopped();
     }
-    return {};
 }
 
 // Removes what a killed copy left behind. Housekeeping only: a folder that cannot be read

@@ -22,6 +22,10 @@
 //   their owner), its modification time and hidden and system attributes (user.DOSATTRIB);
 //   holes in sparse files stay holes.
 // - Memory and descriptors stay bounded whatever the size and depth of the tree.
+// - The observer is called from the calling thread only. Files are copied by a few threads of
+//   the engine's own (one where the source is a spinning disk or an optical drive), and the
+//   source is counted by another while the copy runs: the progress totals grow until the count
+//   is done.
 #pragma once
 
 #include "copy_observer.h"
@@ -46,6 +50,7 @@ struct CopyRequest {
     Text sourceDisplay;            // the source folder as the person knows it, ending in "\"
     Text destinationDisplay;       // the destination likewise, ending in "\"
     bool move = false;             // remove each source entry once it has been copied
+    unsigned threads = 0;          // files copied at once; 0: as many as the medium allows
 };
 
 struct CopyOutcome {

@@ -7,7 +7,9 @@
 #include "wildcard_match.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <fcntl.h>
+#include <utility>
 #include <vector>
 
 namespace pellatrix::linux {
@@ -20,50 +22,132 @@ void setFindData(FindData& data, std::uint32_t attributes, const Text& windowsNa
     std::copy_n(windowsName.begin(), length, data.cFileName.begin());
 }
 
+namespace {
+
+// The most entries in one run; a run of fewer than kShared is read without the helper, which
+// would take longer to wake than to help.
+constexpr std::size_t kRunLength = 64;
+constexpr std::size_t kShared = 4;
+
+} // namespace
+
 DirectoryListing::DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name,
-                                   Text pattern, bool dots)
+                                   Text pattern, bool dots, EntryRunHelper* helper)
     : reader_(std::move(folder)), parent_(parent), name_(std::move(name)),
       pattern_(std::move(pattern)), depth_(parent ? parent->depth_ + 1 : 0),
-      dotsPending_(dots ? 2 : 0) {}
+      dotsPending_(dots ? 2 : 0), helper_(helper) {
+    // The parent has just given this folder out: what it read then describes ".".
+    if (parent && parent->lastWasFolder_) {
+        ownAttributes_ = parent->lastAttributes_;
+        ownAttributesKnown_ = true;
+    }
+}
 
 bool DirectoryListing::next(FindData& data) {
     while (dotsPending_ > 0) {
-        const char* name = dotsPending_-- == 2 ? "." : "..";
+        const bool self = dotsPending_-- == 2;
+        const char* name = self ? "." : "..";
         const Text windowsName = DriveMapping::windowsNameOf(name);
-        if (matchesWildcard(pattern_, windowsName) && fill(data, name, windowsName))
+        if (!matchesWildcard(pattern_, windowsName))
+            continue;
+        // "." is this folder and ".." the parent listing's: each was read when its own parent
+        // listed it, and is not read again.
+        const DirectoryListing* folder = self ? this : parent_;
+        if (folder && folder->ownAttributesKnown_) {
+            give(data, name, windowsName, folder->ownAttributes_);
             return true;
+        }
+        if (fill(data, name, windowsName)) {
+            if (self) {
+                ownAttributes_ = lastAttributes_;
+                ownAttributesKnown_ = true;
+            }
+            return true;
+        }
     }
     if (takeUpError_ != 0)
         throwErrno(takeUpError_, "go on listing", windowsFolder());
-    DirectoryReader::Entry entry;
     for (;;) {
-        switch (reader_.next(entry)) {
-        case DirectoryReader::Step::End:
-            return false;
-        case DirectoryReader::Step::Failed:
-            throwErrno(errno, "go on listing", windowsFolder());
-        case DirectoryReader::Step::Entry:
-            break;
+        if (runAt_ < run_.count) {
+            RunEntry& entry = takeEntry(run_, runAt_++);
+            if (entry.error == ENOENT)
+                continue; // vanished since it was listed: passed over
+            if (entry.error != 0)
+                throwErrno(entry.error, "read the attributes of",
+                           windowsFolder() + entry.windowsName);
+            lastRead_ = entry.read;
+            give(data, entry.name.c_str(), entry.windowsName, entry.attributes);
+            return true;
         }
-        const std::string name(entry.name);
-        const Text windowsName = DriveMapping::windowsNameOf(name);
-        if (matchesWildcard(pattern_, windowsName) && fill(data, name.c_str(), windowsName))
-            return true; // an entry that vanished since it was listed is passed over
+        if (!startRun())
+            return false;
     }
+}
+
+DirectoryListing::~DirectoryListing() {
+    endRun();
+}
+
+bool DirectoryListing::startRun() {
+    endRun();
+    if (runEndError_ != 0)
+        // The entries before the failure have been given out: now the failure.
+        throwErrno(std::exchange(runEndError_, 0), "go on listing", windowsFolder());
+    if (!run_.entries)
+        run_.entries = std::make_unique<RunEntry[]>(kRunLength);
+    run_.folder = reader_.fd();
+    DirectoryReader::Entry entry;
+    while (run_.count < kRunLength && !readerAtEnd_) {
+        const DirectoryReader::Step step = reader_.next(entry);
+        readerAtEnd_ = step == DirectoryReader::Step::End;
+        if (step == DirectoryReader::Step::Failed && run_.count == 0)
+            throwErrno(errno, "go on listing", windowsFolder());
+        if (step == DirectoryReader::Step::Failed)
+            runEndError_ = errno;
+        if (step != DirectoryReader::Step::Entry)
+            break;
+        Text windowsName = DriveMapping::windowsNameOf(entry.name);
+        if (!matchesWildcard(pattern_, windowsName))
+            continue;
+        RunEntry& added = run_.entries[run_.count++];
+        added.name = entry.name;
+        added.windowsName = std::move(windowsName);
+        added.state.store(0, std::memory_order_relaxed);
+        // The walk may go into a folder: what follows it is read once it is back.
+        if (entry.type == DT_DIR || entry.type == DT_UNKNOWN)
+            break;
+    }
+    if (run_.count >= kShared && helper_)
+        helper_->offer(run_);
+    return run_.count > 0;
+}
+
+void DirectoryListing::endRun() {
+    if (helper_ && run_.count >= kShared)
+        helper_->withdraw(run_);
+    run_.count = 0;
+    runAt_ = 0;
 }
 
 bool DirectoryListing::fill(FindData& data, const char* name, const Text& windowsName) {
     std::uint32_t attributes = 0;
-    if (!readAttributesAt(reader_.fd(), name, attributes)) {
+    if (!readAttributesAt(reader_.fd(), name, attributes, &lastRead_)) {
         if (errno == ENOENT)
             return false;
         throwErrno(errno, "read the attributes of", windowsFolder() + windowsName);
     }
+    give(data, name, windowsName, attributes);
+    return true;
+}
+
+void DirectoryListing::give(FindData& data, const char* name, const Text& windowsName,
+                            std::uint32_t attributes) {
     setFindData(data, attributes, windowsName);
     lastName_ = name;
+    lastWindowsName_ = windowsName;
+    lastAttributes_ = attributes;
     lastWasFolder_ = (attributes & (FileAttribute::Directory | FileAttribute::ReparsePoint)) ==
                      FileAttribute::Directory;
-    return true;
 }
 
 bool DirectoryListing::isFolder(std::u16string_view windowsFolder) const {
@@ -94,6 +178,14 @@ Text DirectoryListing::windowsFolder() const {
 }
 
 void DirectoryListing::putAside() {
+    // The helper lets go of the descriptor. A walk has gone into the run's last entry, and
+    // given the run out whole; what another caller left is read once the listing is back.
+    if (helper_ && run_.count >= kShared)
+        helper_->withdraw(run_);
+    if (runAt_ >= run_.count) {
+        endRun();
+        run_.entries.reset();
+    }
     if (!reader_.putAside())
         throwErrno(errno, "go on listing", windowsFolder());
 }
@@ -102,6 +194,7 @@ void DirectoryListing::takeUpFrom(int childFd) {
     UniqueFd folder(openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder || !reader_.takeUp(std::move(folder)))
         takeUpError_ = errno;
+    run_.folder = reader_.fd();
 }
 
 void DirectoryListing::detachFromParent() {

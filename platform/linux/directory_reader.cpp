@@ -38,7 +38,8 @@ DirectoryReader::Step DirectoryReader::next(Entry& entry) {
     for (;;) {
         if (at_ >= used_) {
             if (!buffer_)
-                buffer_ = std::make_unique<char[]>(kBufferSize);
+                buffer_ =
+                    std::make_unique_for_overwrite<char[]>(kBufferSize); // filled by the kernel
             const ssize_t read = getdents64(fd_.get(), buffer_.get(), kBufferSize);
             if (read < 0) {
                 if (errno == EINTR)

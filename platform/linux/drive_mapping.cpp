@@ -109,6 +109,8 @@ Text DriveMapping::windowsNameOf(std::string_view nativeName) {
     // A genuine U+F05C (EF 81 9C) in a Linux name travels as its three bytes escaped, so that
     // it cannot be mistaken for a backslash on the way back.
     constexpr std::string_view kEscapedBackslashUtf8 = "\xEF\x81\x9C";
+    if (nativeName.find_first_of("\\\xEF") == std::string_view::npos)
+        return fromUtf8(nativeName); // nothing to escape: most names
     Text name;
     std::size_t from = 0;
     for (std::size_t at = from; at <= nativeName.size(); ++at) {

@@ -3,6 +3,7 @@
 
 #include "posix_error.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -16,15 +17,6 @@ namespace {
 constexpr std::uint32_t kDosBits = FileAttribute::Hidden | FileAttribute::System;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-mode_t processUmask() {
-    static const mode_t mask = [] {
-        const mode_t m = umask(0);
-        umask(m);
-        return m;
-    }();
-    return mask;
-}
-
 // The raw user.DOSATTRIB value (every bit, not just hidden and system), or 0.
 std::uint32_t rawDosAttributes(const char* text, ssize_t length) {
     if (length <= 0)
@@ -33,25 +25,11 @@ std::uint32_t rawDosAttributes(const char* text, ssize_t length) {
         std::strtoul(std::string(text, static_cast<std::size_t>(length)).c_str(), nullptr, 16));
 }
 
-// The user.DOSATTRIB value last read, and the inode and change time it was read at. The walk
-// reads a file's attributes twice in a row, once listing its folder and once for the file
-// itself, and user.DOSATTRIB is the costlier half of each read: the second read takes the
-// value from here when the file's change time shows that it cannot have changed since.
-//
-// Every change of an extended attribute sets the change time to the current time. The memo is
-// made only for files whose change time lay before the first read began by more than the file
+// Every change of an extended attribute sets the change time to the current time. A stored
+// value read from a file whose change time lay before the read began by more than the file
 // system's time step (up to 10 ms where times have a fraction of a second, 2 s where they are
-// whole seconds), so any later change gives a later change time. One entry: memory does not
-// grow with the tree.
-struct DosMemo {
-    bool valid = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    struct timespec changed {};
-    std::uint32_t dos = 0; // hidden and system, as read
-    std::uint32_t raw = 0; // the whole stored value
-};
-thread_local DosMemo dosMemo;
+// whole seconds) stands for the file while its inode and change time stay the same: any later
+// change gives a later change time.
 constexpr std::int64_t kFineStep = 10'000'000;     // ns
 constexpr std::int64_t kWholeStep = 2'000'000'000; // ns; file systems with 1 or 2 second times
 
@@ -63,29 +41,6 @@ struct timespec coarseNow() {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME_COARSE, &now);
     return now;
-}
-
-bool memoHolds(const struct stat& st) {
-    return dosMemo.valid && dosMemo.device == st.st_dev && dosMemo.inode == st.st_ino &&
-           dosMemo.changed.tv_sec == st.st_ctim.tv_sec &&
-           dosMemo.changed.tv_nsec == st.st_ctim.tv_nsec;
-}
-
-// Remembers what a read of user.DOSATTRIB gave (length < 0: errno says why), when it is sure.
-void remember(const struct stat& st, const struct timespec& readStart, const char* text,
-              ssize_t length, int error) {
-    dosMemo.valid = false;
-    if (length < 0 && error != ENODATA && error != ENOTSUP)
-        return; // e.g. no permission to read it: read it again next time
-    const std::int64_t step = st.st_ctim.tv_nsec != 0 ? kFineStep : kWholeStep;
-    if (nanoseconds(st.st_ctim) > nanoseconds(readStart) - step)
-        return; // changed too recently: a change now might not move the change time
-    dosMemo = {true,
-               st.st_dev,
-               st.st_ino,
-               st.st_ctim,
-               length > 0 ? parseDosAttributes(text, static_cast<std::size_t>(length)) : 0,
-               rawDosAttributes(text, length)};
 }
 
 std::string fullPath(int dirFd, const std::string& name) {
@@ -109,7 +64,7 @@ struct XattrArgs {
 // the name up from the folder; before Linux 6.13 the folder is reached through /proc, whose
 // longer lookup costs about three times as much.
 ssize_t dosAttributeAt(int dirFd, const std::string& name, char* buffer, std::size_t size) {
-    static bool haveGetxattrat = true;
+    static std::atomic<bool> haveGetxattrat{true};
     if (dirFd != AT_FDCWD && haveGetxattrat) {
         XattrArgs args{reinterpret_cast<std::uintptr_t>(buffer), static_cast<std::uint32_t>(size),
                        0};
@@ -123,10 +78,15 @@ ssize_t dosAttributeAt(int dirFd, const std::string& name, char* buffer, std::si
     return lgetxattr(fullPath(dirFd, name).c_str(), kDosAttributeName, buffer, size);
 }
 
-// The raw user.DOSATTRIB value of `name` in dirFd (st is its lstat), or 0 when it has none.
-std::uint32_t storedDosAttributes(int dirFd, const std::string& name, const struct stat& st) {
-    if (memoHolds(st))
-        return dosMemo.raw;
+// The raw user.DOSATTRIB value of `name` in dirFd (st: its lstat now), or 0 when it has none;
+// taken from an earlier read when that stands for the same file unchanged.
+std::uint32_t storedDosAttributes(int dirFd, const std::string& name, const struct stat& st,
+                                  const EntryRead* earlier) {
+    if (earlier && earlier->storedSure && earlier->status.st_dev == st.st_dev &&
+        earlier->status.st_ino == st.st_ino &&
+        earlier->status.st_ctim.tv_sec == st.st_ctim.tv_sec &&
+        earlier->status.st_ctim.tv_nsec == st.st_ctim.tv_nsec)
+        return earlier->stored;
     char buffer[64];
     const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer - 1);
     return rawDosAttributes(buffer, length);
@@ -138,7 +98,7 @@ std::uint32_t storedDosAttributes(int dirFd, const std::string& name, const stru
 
 // Writes user.DOSATTRIB of `name` in dirFd, not following a link; through /proc before 6.13.
 int setDosAttributeAt(int dirFd, const std::string& name, const char* text, std::size_t size) {
-    static bool haveSetxattrat = true;
+    static std::atomic<bool> haveSetxattrat{true};
     if (dirFd != AT_FDCWD && haveSetxattrat) {
         XattrArgs args{reinterpret_cast<std::uintptr_t>(text), static_cast<std::uint32_t>(size), 0};
         const long result = syscall(SYS_setxattrat, dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW,
@@ -158,7 +118,7 @@ int setDosAttributeAt(int dirFd, const std::string& name, const char* text, std:
 // chmod that fails on a link instead of following it. fchmodat2 does it in one call; the C
 // library's fchmodat does it through an O_PATH descriptor and /proc, which costs four.
 int chmodNoFollow(int dirFd, const std::string& name, mode_t mode) {
-    static bool haveFchmodat2 = true;
+    static std::atomic<bool> haveFchmodat2{true};
     if (haveFchmodat2) {
         const long result = syscall(SYS_fchmodat2, dirFd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
         if (result == 0 || errno != ENOSYS)
@@ -177,9 +137,33 @@ std::uint32_t parseDosAttributes(const char* text, std::size_t length) {
     return static_cast<std::uint32_t>(std::strtoul(value.c_str() + 2, nullptr, 16)) & kDosBits;
 }
 
-bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes) {
+mode_t processUmask() {
+    // Read without changing it: a change would be seen by the threads that make files.
+    static const mode_t mask = [] {
+        if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            unsigned value = 0;
+            bool found = false;
+            while (!found && std::fgets(line, sizeof line, status))
+                found = std::sscanf(line, "Umask: %o", &value) == 1;
+            std::fclose(status);
+            if (found)
+                return static_cast<mode_t>(value);
+        }
+        const mode_t m = umask(022);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attributes,
+                      EntryRead* read) {
     const struct timespec readStart = coarseNow();
-    struct stat st;
+    EntryRead local;
+    EntryRead& found = read ? *read : local;
+    found = EntryRead{};
+    struct stat& st = found.status;
     if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (S_ISLNK(st.st_mode)) {
@@ -192,20 +176,21 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
     attributes = S_ISDIR(st.st_mode) ? FileAttribute::Directory : FileAttribute::Archive;
     if ((st.st_mode & kWriteBits) == 0)
         attributes |= FileAttribute::ReadOnly;
-    if (memoHolds(st)) {
-        attributes |= dosMemo.dos;
-        return true;
-    }
     char buffer[64];
     const ssize_t length = dosAttributeAt(dirFd, name, buffer, sizeof buffer);
-    remember(st, readStart, buffer, length, errno);
     if (length > 0)
         attributes |= parseDosAttributes(buffer, static_cast<std::size_t>(length));
+    found.stored = rawDosAttributes(buffer, length);
+    const std::int64_t step = st.st_ctim.tv_nsec != 0 ? kFineStep : kWholeStep;
+    // Sure unless it could not be read (no permission, say), or the file changed too
+    // recently for a change now to move its change time.
+    found.storedSure = (length >= 0 || errno == ENODATA || errno == ENOTSUP) &&
+                       nanoseconds(st.st_ctim) <= nanoseconds(readStart) - step;
     return true;
 }
 
 void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attributes,
-                     const Text& windowsPath) {
+                     const Text& windowsPath, const EntryRead* earlier) {
     constexpr const char* kOperation = "set the attributes of";
     struct stat st;
     if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -230,7 +215,7 @@ void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attribute
     // The stored value keeps its other bits. Its read-only bit, which Samba shows where the
     // stored value decides, follows the request when a value is stored; none is stored for
     // read-only alone, which the mode carries.
-    const std::uint32_t stored = storedDosAttributes(dirFd, name, st);
+    const std::uint32_t stored = storedDosAttributes(dirFd, name, st, earlier);
     constexpr std::uint32_t kStoredBits = kDosBits | FileAttribute::ReadOnly;
     const std::uint32_t storedReadOnly = stored != 0 ? attributes & FileAttribute::ReadOnly : 0;
     const std::uint32_t wanted = (stored & ~kStoredBits) | (attributes & kDosBits) | storedReadOnly;

@@ -2,7 +2,7 @@
 // number of them open.
 //
 // Each level holds the reader of a source folder and, in a copy, the descriptor of the folder
-// it is copied into. Below the top, only the innermost kOpenLevels levels keep their
+// it is copied into. Below the top, only the innermost few levels keep their
 // descriptors and buffers: the walk puts the ones further out aside, keeping just their names
 // and identities, so a tree of any depth costs a fixed number of descriptors and little
 // memory, and the walk itself is a loop rather than a recursion. Leaving a folder takes its
@@ -12,11 +12,14 @@
 
 #include "directory_reader.h"
 
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace pellatrix::linux {
+
+struct FolderJobs; // a copy's jobs for the files of one folder
 
 struct FolderIdentity {
     dev_t device = 0;
@@ -29,7 +32,8 @@ bool identityOf(int fd, FolderIdentity& identity);
 
 class FolderStack {
   public:
-    static constexpr std::size_t kOpenLevels = 8;
+    // openLevels: how many levels below the top keep their descriptors.
+    explicit FolderStack(std::size_t openLevels = 8) : openLevels_(openLevels) {}
 
     struct Level {
         Level(std::string name, DirectoryReader source, UniqueFd destination = {},
@@ -41,8 +45,9 @@ class FolderStack {
         DirectoryReader source;
         UniqueFd destination; // invalid where there is none, and while the level is aside
         FolderIdentity destinationIdentity;
-        std::size_t displayLength; // the walk's own: how long the folder's shown path is
-        bool incomplete = false;   // the walk's own: something in it was not done
+        std::size_t displayLength;        // the walk's own: how long the folder's shown path is
+        bool incomplete = false;          // the walk's own: something in it was not done
+        std::shared_ptr<FolderJobs> jobs; // the copy's own
     };
 
     bool empty() const { return levels_.empty(); }
@@ -50,8 +55,11 @@ class FolderStack {
     Level& innermost() { return levels_.back(); }
 
     // Enters a folder. Puts the outermost level that is still open aside when there are more
-    // than kOpenLevels below the top.
+    // than openLevels below the top.
     void push(Level level);
+    // Whether the next push puts a level aside, and which.
+    bool pushPutsAside() const { return levels_.size() >= openLevels_ + 1; }
+    Level& nextPutAside() { return levels_[levels_.size() - openLevels_]; }
     // Makes sure that the folder around the innermost one is open, taking it up again through
     // ".." where it was put aside. False with errno set when that fails (ESTALE: another
     // folder stands there now).
@@ -63,6 +71,7 @@ class FolderStack {
     void popAsideLevels();
 
   private:
+    std::size_t openLevels_;
     std::vector<Level> levels_;
 };
 

@@ -11,8 +11,10 @@
 #include <algorithm>
 
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -139,6 +141,7 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
 }
 
 ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
+    justListed_ = nullptr;
     const auto slash = pattern.find_last_of(u"\\/");
     if (slash == Text::npos || slash + 1 == pattern.size())
         return kInvalidListing;
@@ -179,13 +182,23 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
             known.remove_suffix(1);
             known.remove_prefix(known.find_last_of(u'\\') + 1);
         }
-        listing =
-            std::make_unique<DirectoryListing>(std::move(opened), parent, Text(known),
-                                               std::move(name), !DriveMapping::isDriveRoot(folder));
+        if (!helperTried_) {
+            helperTried_ = true;
+            try {
+                if (std::thread::hardware_concurrency() > 1)
+                    helper_ = std::make_unique<EntryRunHelper>();
+            } catch (const std::system_error&) {
+                // no thread to spare: each listing reads its entries alone
+            }
+        }
+        listing = std::make_unique<DirectoryListing>(
+            std::move(opened), parent, Text(known), std::move(name),
+            !DriveMapping::isDriveRoot(folder), helper_.get());
         if (!listing->next(data))
             return kInvalidListing; // nothing matches
         boundOpenListings(*listing);
         open_.push_back(listing.get());
+        justListed_ = listing.get();
     }
     const ListingHandle handle = nextListing_++;
     listings_.emplace(handle, std::move(listing));
@@ -193,11 +206,17 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
 }
 
 bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
+    justListed_ = nullptr;
     const auto it = listings_.find(listing);
-    return it != listings_.end() && it->second && it->second->next(data);
+    if (it == listings_.end() || !it->second || !it->second->next(data))
+        return false;
+    justListed_ = it->second.get();
+    return true;
 }
 
 void LinuxPlatform::closeListing(ListingHandle handle) {
+    justListed_ = nullptr;
+    pathKnownFor_ = nullptr;
     const auto it = listings_.find(handle);
     if (it == listings_.end())
         return;
@@ -217,6 +236,14 @@ void LinuxPlatform::closeListing(ListingHandle handle) {
 }
 
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
+    // The entry that the innermost listing has just given out was read a moment ago: its
+    // attributes are not read a second time. A change since is met by setAttributes, which
+    // reads the entry again and checks it against that read (inode and change time).
+    const auto slash = path.find_last_of(u'\\');
+    if (justListed_ && justListed_ == innermost() && slash != Text::npos &&
+        std::u16string_view(path).substr(slash + 1) == justListed_->lastWindowsName() &&
+        isInnermostFolder(std::u16string_view(path).substr(0, slash + 1)))
+        return justListed_->lastAttributes();
     Place where;
     std::uint32_t attributes = 0;
     if (!place(path, where) || !readAttributesAt(where.folder, where.name, attributes))
@@ -228,14 +255,35 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
     Place where;
     if (!place(path, where))
         throwFor(errno, "set the attributes of", path);
-    setAttributesAt(where.folder, where.name, attributes, path);
+    // The entry just listed: what the listing read for it saves reading it whole again.
+    const EntryRead* earlier = justListed_ && !where.held && where.folder == justListed_->fd() &&
+                                       where.name == justListed_->lastName()
+                                   ? &justListed_->lastRead()
+                                   : nullptr;
+    justListed_ = nullptr;
+    setAttributesAt(where.folder, where.name, attributes, path, earlier);
+}
+
+bool LinuxPlatform::isInnermostFolder(std::u16string_view windowsFolder) {
+    DirectoryListing* listing = innermost();
+    if (!listing || listing->isAside())
+        return false;
+    if (listing == pathKnownFor_ && windowsFolder.size() == innermostPath_.size() &&
+        std::memcmp(windowsFolder.data(), innermostPath_.data(),
+                    windowsFolder.size() * sizeof(char16_t)) == 0)
+        return true;
+    if (!listing->isFolder(windowsFolder))
+        return false;
+    pathKnownFor_ = listing;
+    innermostPath_ = windowsFolder;
+    return true;
 }
 
 bool LinuxPlatform::place(const Text& windowsPath, Place& where) {
     const auto slash = windowsPath.find_last_of(u'\\');
     DirectoryListing* listing = innermost();
-    if (slash != Text::npos && slash + 1 < windowsPath.size() && listing && !listing->isAside() &&
-        listing->isFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
+    if (slash != Text::npos && slash + 1 < windowsPath.size() &&
+        isInnermostFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
         where.folder = listing->fd();
         where.name = DriveMapping::nativeNameOf(std::u16string_view(windowsPath).substr(slash + 1));
         if (where.name == "..") {

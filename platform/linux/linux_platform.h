@@ -49,6 +49,8 @@ class LinuxPlatform : public PlatformServices {
     // below its drive's held root. False with errno set when it cannot be reached; ENODEV for
     // a path on no drive.
     bool place(const Text& windowsPath, Place& where);
+    // True when windowsFolder (ending in "\") is the folder of the innermost open listing.
+    bool isInnermostFolder(std::u16string_view windowsFolder);
     // Opens windowsFolder (ending in "") for listing: below the innermost open listing when
     // it is the entry that listing gave out last (parent set to it), else from the drive's
     // held root. An invalid UniqueFd with errno set on failure.
@@ -66,9 +68,20 @@ class LinuxPlatform : public PlatformServices {
     UniqueFd cRoot_;
     UniqueFd zRoot_;
     std::unique_ptr<UserInterface> ui_;
+    // Reads entries ahead for the listings (made with the first one, where there is more than
+    // one processor); declared before them, so that it outlives them.
+    std::unique_ptr<EntryRunHelper> helper_;
+    bool helperTried_ = false;
     // nullptr for a listing of one named entry, which has given it out already.
     std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
     std::vector<DirectoryListing*> open_; // the listings, in the order they were opened
+    // The listing that has just given out an entry, until anything else happens: the
+    // attributes it read for that entry answer readAttributes, which a walk calls next.
+    DirectoryListing* justListed_ = nullptr;
+    // The Windows path of the innermost listing's folder, once a path has been found to lie
+    // in it: one path, whatever the depth.
+    const DirectoryListing* pathKnownFor_ = nullptr;
+    Text innermostPath_;
     ListingHandle nextListing_ = 1;
 };
 

@@ -32,10 +32,10 @@ std::string startTimeOf(const std::string& pid) {
     return std::string(stat.substr(at + 1, stat.find(' ', at + 1) - at - 1));
 }
 
-// Read once per process (a forked child reads its own).
+// Read once per process (a forked child reads its own) and thread.
 const std::string& ownStartTime() {
-    static pid_t readFor = 0;
-    static std::string start;
+    thread_local pid_t readFor = 0;
+    thread_local std::string start;
     if (readFor != getpid()) {
         readFor = getpid();
         start = startTimeOf("self");

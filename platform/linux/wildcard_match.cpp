@@ -44,9 +44,13 @@ bool globMatch(const Text& pattern, const Text& name) {
 
 } // namespace
 
-bool hasWildcards(const Text& pattern) { return pattern.find_first_of(u"*?") != Text::npos; }
+bool hasWildcards(const Text& pattern) {
+    return pattern.find_first_of(u"*?") != Text::npos;
+}
 
 bool matchesWildcard(const Text& pattern, const Text& name) {
+    if (pattern == u"*.*" || pattern == u"*")
+        return true; // every name, dotless ones too: the pattern of every walk and copy
     if (globMatch(pattern, name))
         return true;
     return pattern.size() >= 2 && pattern.ends_with(u".*") && name.find(u'.') == Text::npos &&
