@@ -1,11 +1,17 @@
-// What the platform contract suite needs from each platform: the platform under test and
-// the path by which it names a folder that the test made with std::filesystem.
+// The platform under test on real folders, for the contract suite that every platform passes
+// and for the tests of what one platform does beyond it; and what each platform's half of this
+// fixture provides (contract_fixture_linux.cpp, contract_fixture_win32.cpp).
 #pragma once
 
+#include "platform/platform_error.h"
 #include "platform/platform_services.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace pellatrix::testing {
@@ -15,33 +21,84 @@ std::unique_ptr<PlatformServices> makePlatformUnderTest();
 // The Windows path by which the platform reaches a native path ("Z:\tmp\x" on Linux).
 Text platformPathOf(const std::filesystem::path& native);
 
-// The Windows path of the user's data folder's drive, where "C:\Tolvex\Model\" lands.
-std::filesystem::path nativePathOf(const Text& windowsPath);
-
-// A folder whose listings fail on demand, unmounted when destroyed. In it: "partway", five
-// files whose listing fails with an I/O error after two; "atstart", whose listing fails at
-// once; "denied", which may not be opened.
-class FaultyFolder {
-  public:
-    explicit FaultyFolder(std::filesystem::path path) : path_(std::move(path)) {}
-    virtual ~FaultyFolder() = default;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-// Mounts one at mountPoint; nullptr, with the reason in whyNot, where that cannot be done.
-std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path& mountPoint,
-                                                std::string& whyNot);
+// Mounts at mountPoint a folder whose listings fail, unmounted when the result goes: in it,
+// "partway" holds five files and its listing fails with an I/O error after two; the listing of
+// "atstart" fails at once; "denied" may not be opened. Null, with the reason in whyNot, where
+// that cannot be done. The two below likewise return false where they cannot be done.
+std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path& mountPoint,
+                                        std::string& whyNot);
 
 // Stores the Windows attributes `value` ("0x1") in user.DOSATTRIB, as Samba and other
-// programs keep them on a Linux disk; false, with the reason in whyNot, where that cannot be done.
+// programs keep them on a Linux disk.
 bool storeDosAttributes(const std::filesystem::path& file, const std::string& value,
                         std::string& whyNot);
 
-// Makes link a symbolic link to the folder target; false, with the reason in whyNot, where the
-// platform does not see such a link as a link.
+// Makes link a symbolic link to the folder target, seen by the platform as a link.
 bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
                     std::string& whyNot);
+
+constexpr std::uint32_t kRO = FileAttribute::ReadOnly, kHidden = FileAttribute::Hidden,
+                        kSystem = FileAttribute::System, kDir = FileAttribute::Directory,
+                        kArchive = FileAttribute::Archive, kLink = FileAttribute::ReparsePoint;
+// The bits the contract fixes; the others (normal, not-indexed, ...) vary by system.
+constexpr std::uint32_t kContractBits = kRO | kHidden | kSystem | kDir | kArchive | kLink;
+
+// The error that operation raises; a failure of the test when it raises none.
+template <typename Operation> PlatformError raised(Operation operation) {
+    try {
+        operation();
+    } catch (const PlatformError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error raised";
+    return PlatformError({}, "", u"");
+}
+
+class PlatformTest : public ::testing::Test {
+  protected:
+    TempFolder temp; // outlives the platform, which may hold folders in it
+    std::unique_ptr<PlatformServices> platform = makePlatformUnderTest();
+
+    Text at(const std::filesystem::path& relative) { return platformPathOf(temp / relative); }
+    std::uint32_t attributes(const std::filesystem::path& relative) {
+        return platform->readAttributes(at(relative)) & kContractBits;
+    }
+
+    // Closes a listing on every way out.
+    struct Listing {
+        PlatformServices& platform;
+        ListingHandle handle;
+        ~Listing() {
+            if (handle != kInvalidListing)
+                platform.closeListing(handle);
+        }
+    };
+
+    // The names and attributes of one listing, in order.
+    std::vector<std::pair<Text, std::uint32_t>> list(const Text& pattern) {
+        std::vector<std::pair<Text, std::uint32_t>> entries;
+        FindData data;
+        const Listing listing{*platform, platform->openListing(pattern, data)};
+        for (bool more = listing.handle != kInvalidListing; more;
+             more = platform->advanceListing(listing.handle, data))
+            entries.emplace_back(data.cFileName.data(), data.dwFileAttributes & kContractBits);
+        return entries;
+    }
+    std::set<Text> names(const Text& pattern) {
+        std::set<Text> found;
+        for (const auto& entry : list(pattern))
+            found.insert(entry.first);
+        return found;
+    }
+
+    // The shell copy of everything in sourceFolder into destination, asking nothing.
+    int copy(const std::filesystem::path& sourceFolder, const std::filesystem::path& destination) {
+        FileOpStruct op;
+        op.pFrom = platformPathOf(sourceFolder) + u"\\*.*" + Text(2, u'\0');
+        op.pTo = platformPathOf(destination) + u"\\" + Text(2, u'\0');
+        op.fFlags = ShellFlag::NoConfirmation;
+        return platform->shellFileOperation(op);
+    }
+};
 
 } // namespace pellatrix::testing

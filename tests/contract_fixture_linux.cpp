@@ -31,10 +31,6 @@ Text platformPathOf(const std::filesystem::path& native) {
     return drives().windowsPathOf(native.lexically_normal().string());
 }
 
-std::filesystem::path nativePathOf(const Text& windowsPath) {
-    return drives().nativePathOf(windowsPath);
-}
-
 bool storeDosAttributes(const std::filesystem::path& file, const std::string& value, std::string&) {
     return setxattr(file.c_str(), linux::kDosAttributeName, value.data(), value.size(), 0) == 0;
 }
@@ -45,38 +41,21 @@ bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::
     return true;
 }
 
-} // namespace pellatrix::testing
-
-namespace pellatrix::testing {
-namespace {
-
-class FuseFaultyFolder : public FaultyFolder {
-  public:
-    FuseFaultyFolder(const std::filesystem::path& shown, const std::filesystem::path& mountPoint)
-        : FaultyFolder(mountPoint),
-          fs_(shown, mountPoint,
-              {{"partway", 2}, {"atstart", 0}, {"denied", FaultyFileSystem::kRefusedOpen}}) {}
-    const FaultyFileSystem& fs() const { return fs_; }
-
-  private:
-    FaultyFileSystem fs_;
-};
-
-} // namespace
-
-std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path& mountPoint,
-                                                std::string& whyNot) {
+std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path& mountPoint,
+                                        std::string& whyNot) {
     const std::filesystem::path shown = mountPoint.string() + "-shown";
     for (int i = 0; i < 5; ++i)
         writeFile(shown / "partway" / ("e" + std::to_string(i)), "");
     writeFile(shown / "atstart" / "e0", "");
     std::filesystem::create_directories(shown / "denied");
-    auto folder = std::make_unique<FuseFaultyFolder>(shown, mountPoint);
-    if (!folder->fs().available()) {
-        whyNot = folder->fs().whyNot();
-        return nullptr;
-    }
-    return folder;
+    auto fs = std::make_shared<FaultyFileSystem>(
+        shown, mountPoint,
+        std::map<std::string, int>{
+            {"partway", 2}, {"atstart", 0}, {"denied", FaultyFileSystem::kRefusedOpen}});
+    if (fs->available())
+        return fs;
+    whyNot = fs->whyNot();
+    return nullptr;
 }
 
 } // namespace pellatrix::testing

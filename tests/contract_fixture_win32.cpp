@@ -14,11 +14,7 @@ Text platformPathOf(const std::filesystem::path& native) {
     return win32::fromWide(std::filesystem::absolute(native).lexically_normal().wstring());
 }
 
-std::filesystem::path nativePathOf(const Text& windowsPath) {
-    return std::filesystem::path(win32::toWide(windowsPath));
-}
-
-std::unique_ptr<FaultyFolder> mountFaultyFolder(const std::filesystem::path&, std::string& whyNot) {
+std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path&, std::string& whyNot) {
     whyNot = "a Windows program under Wine cannot mount a file system that fails on demand";
     return nullptr;
 }

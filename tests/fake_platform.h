@@ -2,58 +2,148 @@
 // listing order that the test controls, scripted replies, fault injection and a call log.
 #pragma once
 
+#include "platform/platform_error.h"
 #include "platform/platform_services.h"
+#include "platform/text_encoding.h"
 
 #include <deque>
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace pellatrix::testing {
 
+// UTF-16 to a narrow string for log lines and assertion messages.
+inline std::string narrow(const Text& text) {
+    return toUtf8(text);
+}
+
 class FakePlatform : public PlatformServices {
   public:
-    FakePlatform();
+    FakePlatform() {
+        for (const Text drive : {u"C:", u"D:", u"E:"})
+            nodes_[drive] = Node{FileAttribute::Directory, {}};
+    }
 
     // The tree. Paths are Windows paths without a trailing "\"; parents must exist. Entries
     // are listed in the order they were added.
-    void addFolder(const Text& path, std::uint32_t attributes = FileAttribute::Directory);
-    void addFile(const Text& path, std::uint32_t attributes = FileAttribute::Archive);
-    void remove(const Text& path);
-    bool exists(const Text& path) const;
-    std::uint32_t attributesOf(const Text& path) const;
+    void addFile(const Text& path, std::uint32_t attributes = FileAttribute::Archive) {
+        const auto [parent, name] = splitParent(path);
+        if (!nodes_.count(parent))
+            throw std::logic_error("fake: no parent folder for " + narrow(path));
+        if (!nodes_.count(path))
+            nodes_[parent].children.push_back(name);
+        nodes_[path].attributes = attributes;
+    }
+    void addFolder(const Text& path, std::uint32_t attributes = FileAttribute::Directory) {
+        addFile(path, attributes);
+    }
+    void remove(const Text& path) {
+        std::erase(nodes_.at(splitParent(path).first).children, splitParent(path).second);
+        std::erase_if(nodes_, [&](const auto& node) {
+            return node.first == path || node.first.starts_with(path + u"\\");
+        });
+    }
+    std::uint32_t attributesOf(const Text& path) const { return nodes_.at(path).attributes; }
 
     // Scripted behaviour.
-    std::deque<int> replies;                  // message box replies, in order (default: Ok)
-    int shellResult = 0;                      // what the shell operation returns
-    bool shellAborts = false;                 // the user cancels the shell operation
-    std::function<void(FileOpStruct&)> onShellOperation;      // runs inside the operation
+    std::deque<int> replies;  // message box replies, in order (default: Ok)
+    int shellResult = 0;      // what the shell operation returns
+    bool shellAborts = false; // the user cancels the shell operation
+    std::function<void(FileOpStruct&)> onShellOperation;          // runs inside the operation
     std::function<void(const Text& folderPattern)> onOpenListing; // runs after each open
-    Text currentDir = u"E:\\Setup";
     bool currentDirectoryFails = false;
     Text exeFolder = u"D:\\Program";
-    std::set<Text> failingSetAttributes;      // paths whose attribute write fails
+    std::set<Text> failingSetAttributes; // paths whose attribute write fails
 
     // What happened.
-    std::vector<std::string> calls;           // one line per call, "operation path"
+    std::vector<std::string> calls; // one line per call, "operation path"
     std::vector<FileOpStruct> shellRequests;
     int openListings() const { return static_cast<int>(listings_.size()); }
     int setAttributeCalls = 0;
 
-    int messageBox(const Text& text, const Text& title, int style) override;
-    Text currentDirectory() override;
-    Text executableFolder() override;
-    WindowHandle ownerWindow() override;
-    int shellFileOperation(FileOpStruct& op) override;
-    ListingHandle openListing(const Text& pattern, FindData& data) override;
-    bool advanceListing(ListingHandle listing, FindData& data) override;
-    void closeListing(ListingHandle listing) override;
-    std::uint32_t readAttributes(const Text& path) override;
-    void setAttributes(const Text& path, std::uint32_t attributes) override;
-    void processMessages() override;
-    void endProgram() override;
+    int messageBox(const Text& text, const Text& title, int style) override {
+        log("messageBox " + narrow(title) + " " + std::to_string(style), text);
+        const int reply = replies.empty() ? Reply::Ok : replies.front();
+        if (!replies.empty())
+            replies.pop_front();
+        return reply;
+    }
+    Text currentDirectory() override {
+        log("currentDirectory");
+        if (currentDirectoryFails)
+            throw PlatformError(std::make_error_code(std::errc::no_such_file_or_directory),
+                                "read the current directory", u"");
+        return u"E:\\Setup";
+    }
+    Text executableFolder() override {
+        log("executableFolder");
+        return exeFolder;
+    }
+    WindowHandle ownerWindow() override {
+        log("ownerWindow");
+        return 0x1234;
+    }
+    int shellFileOperation(FileOpStruct& op) override {
+        log("shellFileOperation", op.pFrom.substr(0, op.pFrom.find(u'\0')));
+        shellRequests.push_back(op);
+        if (onShellOperation)
+            onShellOperation(op);
+        op.fAnyOperationsAborted = shellAborts;
+        return shellResult;
+    }
+    // "folder\*.*" lists the folder ("." and ".." first but in a drive root), a plain path
+    // that one entry.
+    ListingHandle openListing(const Text& pattern, FindData& data) override {
+        log("openListing", pattern);
+        auto [folder, name] = splitParent(pattern);
+        if (folder.ends_with(u'\\'))
+            folder.pop_back();
+        Listing listing;
+        const auto it = nodes_.find(name == u"*.*" ? folder : pattern);
+        if (it != nodes_.end() && name != u"*.*")
+            listing.entries.emplace_back(name, it->second.attributes);
+        if (it != nodes_.end() && name == u"*.*") {
+            if (folder.size() > 2)
+                listing.entries = {{u".", FileAttribute::Directory},
+                                   {u"..", FileAttribute::Directory}};
+            for (const Text& child : it->second.children)
+                listing.entries.emplace_back(child, nodes_.at(folder + u"\\" + child).attributes);
+        }
+        if (onOpenListing)
+            onOpenListing(pattern);
+        if (listing.entries.empty())
+            return kInvalidListing;
+        fill(listing, data);
+        listings_[nextHandle_] = std::move(listing);
+        return nextHandle_++;
+    }
+    bool advanceListing(ListingHandle listing, FindData& data) override {
+        return fill(listings_.at(listing), data);
+    }
+    void closeListing(ListingHandle listing) override {
+        if (listings_.erase(listing) != 1)
+            throw std::logic_error("fake: closing a listing that is not open");
+    }
+    std::uint32_t readAttributes(const Text& path) override {
+        if (!nodes_.count(path))
+            throw PlatformError(std::make_error_code(std::errc::no_such_file_or_directory),
+                                "read the attributes of", path);
+        return nodes_.at(path).attributes;
+    }
+    void setAttributes(const Text& path, std::uint32_t attributes) override {
+        log("setAttributes " + std::to_string(attributes), path);
+        ++setAttributeCalls;
+        if (failingSetAttributes.count(path))
+            throw PlatformError(std::make_error_code(std::errc::permission_denied),
+                                "set the attributes of", path);
+        nodes_.at(path).attributes = attributes;
+    }
+    void processMessages() override {}
+    void endProgram() override { log("endProgram"); }
 
   private:
     struct Node {
@@ -64,15 +154,27 @@ class FakePlatform : public PlatformServices {
         std::vector<std::pair<Text, std::uint32_t>> entries;
         std::size_t next = 0;
     };
-    void log(const std::string& operation, const Text& path);
-    bool fill(Listing& listing, FindData& data);
+    static std::pair<Text, Text> splitParent(const Text& path) {
+        const auto slash = path.rfind(u'\\');
+        return slash == Text::npos ? std::pair{Text(), path}
+                                   : std::pair{path.substr(0, slash), path.substr(slash + 1)};
+    }
+    void log(const std::string& operation, const Text& path = {}) {
+        calls.push_back(path.empty() ? operation : operation + " " + narrow(path));
+    }
+    static bool fill(Listing& listing, FindData& data) {
+        if (listing.next >= listing.entries.size())
+            return false;
+        const auto& [name, attributes] = listing.entries[listing.next++];
+        data = FindData{};
+        data.dwFileAttributes = attributes;
+        std::copy(name.begin(), name.end(), data.cFileName.begin());
+        return true;
+    }
 
     std::map<Text, Node> nodes_;
     std::map<ListingHandle, Listing> listings_;
     ListingHandle nextHandle_ = 100;
 };
-
-// UTF-16 to a narrow string for log lines and assertion messages (ASCII paths in tests).
-std::string narrow(const Text& text);
 
 } // namespace pellatrix::testing

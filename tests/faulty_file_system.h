@@ -1,8 +1,9 @@
 // A file system that fails on demand, for tests of what the platform does when a disk fails:
-// a FUSE file system that shows a real folder, read-only, and makes the listing of chosen
-// folders fail with EIO after a given number of entries. It is served by a child process and
-// unmounted when the object goes. Needs /dev/fuse and the right to mount (root); where either
-// is missing, available() is false and whyNot() says why, for the test to skip with.
+// a FUSE file system that shows a real folder of files and folders (no links), read-only, and
+// makes the listing of chosen folders fail with EIO after a given number of entries. It is
+// served by a child process and unmounted when the object goes. Needs /dev/fuse and the right
+// to mount (root); where either is missing, available() is false and whyNot() says why, for
+// the test to skip with.
 #pragma once
 
 #include <filesystem>

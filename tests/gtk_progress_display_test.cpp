@@ -10,54 +10,39 @@ using namespace std::chrono_literals;
 
 CopyProgress progressOf(std::uint64_t filesDone, std::uint64_t filesTotal, std::uint64_t bytesDone,
                         std::uint64_t bytesTotal) {
-    CopyProgress progress;
-    progress.filesDone = filesDone;
-    progress.filesTotal = filesTotal;
-    progress.bytesDone = bytesDone;
-    progress.bytesTotal = bytesTotal;
-    return progress;
+    return CopyProgress{filesDone, filesTotal, bytesDone, bytesTotal, {}};
 }
 
-TEST(ProgressDisplay, CountsFilesDoneOfTheTotal) {
+TEST(ProgressDisplay, CountsBarAndShownPath) {
     EXPECT_EQ(fileCountText(progressOf(3, 120, 0, 0)), "3 of 120 files");
     EXPECT_EQ(fileCountText(progressOf(0, 1, 0, 0)), "0 of 1 file");
-    EXPECT_EQ(fileCountText(progressOf(0, 0, 0, 0)), "0 of 0 files");
-}
-
-TEST(ProgressDisplay, FractionFollowsBytesAndStaysWithinTheBar) {
     EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 4, 250, 1000)), 0.25);
     // Files that grew while being copied must not push the bar past its end.
     EXPECT_DOUBLE_EQ(doneFraction(progressOf(4, 4, 1500, 1000)), 1.0);
     // A copy of empty files only: the bar follows the files.
     EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 2, 0, 0)), 0.5);
     EXPECT_DOUBLE_EQ(doneFraction(progressOf(0, 0, 0, 0)), 0.0);
-}
-
-TEST(ProgressDisplay, SplitsShownPathsIntoFolderAndName) {
-    EXPECT_EQ(fileNameOf("~/.local/share/Tolvex/Model/a b.dat"), "a b.dat");
-    EXPECT_EQ(folderOf("~/.local/share/Tolvex/Model/a b.dat"), "~/.local/share/Tolvex/Model");
-    EXPECT_EQ(fileNameOf("/x"), "x");
-    EXPECT_EQ(folderOf("/x"), "/");
-    EXPECT_EQ(fileNameOf("plain"), "plain");
-    EXPECT_EQ(folderOf("plain"), "");
+    for (const auto& [path, folder, name] : {std::tuple{"~/.local/share/Tolvex/Model/a b.dat",
+                                                        "~/.local/share/Tolvex/Model", "a b.dat"},
+                                             {"/x", "/", "x"},
+                                             {"plain", "", "plain"}}) {
+        EXPECT_EQ(folderOf(path), folder);
+        EXPECT_EQ(fileNameOf(path), name);
+    }
 }
 
 TEST(ProgressThrottle, LetsTheFirstUpdateThroughThenOnePerInterval) {
-    ProgressThrottle throttle(150ms);
-    const auto start = ProgressThrottle::Clock::time_point{} + 10s;
-    EXPECT_TRUE(throttle.due(start));
-    EXPECT_FALSE(throttle.due(start));
-    EXPECT_FALSE(throttle.due(start + 149ms));
-    EXPECT_TRUE(throttle.due(start + 150ms));
-    // The interval counts from the last update let through, not from the first.
-    EXPECT_FALSE(throttle.due(start + 299ms));
-    EXPECT_TRUE(throttle.due(start + 300ms));
-}
-
-TEST(ProgressThrottle, FirstUpdatePassesEvenAtTheClocksEpoch) {
-    ProgressThrottle throttle(150ms);
-    EXPECT_TRUE(throttle.due(ProgressThrottle::Clock::time_point{}));
-    EXPECT_FALSE(throttle.due(ProgressThrottle::Clock::time_point{} + 1ms));
+    for (const auto start : {ProgressThrottle::Clock::time_point{} + 10s,
+                             ProgressThrottle::Clock::time_point{}}) { // even at the clock's epoch
+        ProgressThrottle throttle(150ms);
+        EXPECT_TRUE(throttle.due(start));
+        EXPECT_FALSE(throttle.due(start));
+        EXPECT_FALSE(throttle.due(start + 149ms));
+        EXPECT_TRUE(throttle.due(start + 150ms));
+        // The interval counts from the last update let through, not from the first.
+        EXPECT_FALSE(throttle.due(start + 299ms));
+        EXPECT_TRUE(throttle.due(start + 300ms));
+    }
 }
 
 } // namespace

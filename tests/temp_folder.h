@@ -1,5 +1,7 @@
 // A fresh folder under the system's temporary folder, removed with everything in it (read-only
-// entries too) when the test ends.
+// entries too) when the test ends. On Windows, what only the "\\?\" form reaches (paths past
+// MAX_PATH, names ending in a dot or a space) is for the test to remove: std::filesystem
+// there does not walk such paths.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +10,16 @@
 #include <string>
 
 namespace pellatrix::testing {
+
+// The native path exactly as given: on Windows in the "\\?\" form, which takes a path longer
+// than MAX_PATH and keeps a name's trailing dot or space, which the path parser would drop.
+inline std::filesystem::path exactly(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return L"\\\\?\\" + std::filesystem::absolute(path).lexically_normal().wstring();
+#else
+    return path;
+#endif
+}
 
 class TempFolder {
   public:
@@ -51,7 +63,8 @@ inline std::string readFile(const std::filesystem::path& path) {
 
 inline void makeReadOnly(const std::filesystem::path& path) {
     using std::filesystem::perms;
-    std::filesystem::permissions(path, perms::owner_write | perms::group_write | perms::others_write,
+    std::filesystem::permissions(path,
+                                 perms::owner_write | perms::group_write | perms::others_write,
                                  std::filesystem::perm_options::remove);
 }
 

@@ -10,7 +10,7 @@ packages=(
   groff-base
   libgtk-3-dev xvfb xdotool x11-apps imagemagick attr libfuse3-dev fuse3 acl
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine64 wine32:i386 icoutils python3-pefile
+  wine wine64 wine32:i386 icoutils
 )
 
 sudo=""

@@ -1,9 +1,11 @@
-// libFuzzer target over the Linux path translation and pattern matching: whatever the bytes,
-// conversions round-trip, paths keep their components, and matching ends with a sane answer.
+// libFuzzer target over the text encoding, the Linux path translation and pattern matching:
+// whatever the bytes, conversions round-trip (bytes that are not UTF-8 as lone surrogates),
+// paths keep their components, and matching ends with a sane answer.
 #include "platform/linux/drive_mapping.h"
 #include "platform/linux/wildcard_match.h"
 #include "platform/text_encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -23,10 +25,18 @@ void require(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
 
-    // Every byte string survives UTF-16 and back.
-    require(toUtf8(fromUtf8(bytes)) == bytes);
+    // Every byte string survives UTF-16 and back; only U+DC80 to U+DCFF stand for bytes that
+    // are not valid UTF-8, always as a lone low surrogate.
+    const Text text = fromUtf8(bytes);
+    require(toUtf8(text) == bytes);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF)
+            require(++i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF);
+        else if (text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+            require(text[i] >= 0xDC80 && text[i] <= 0xDCFF);
 
-    // Every absolute Linux path survives the drive mapping, on C: and on Z:.
+    // Every absolute Linux path survives the drive mapping, on C: and on Z:, names that are
+    // not UTF-8 or that hold a backslash included; a backslash never becomes a separator.
     if (bytes.find('\0') == std::string::npos) {
         const linux::DriveMapping drives("/home/u/.local/share");
         for (const std::string& native : {"/" + bytes, "/home/u/.local/share/" + bytes}) {
@@ -34,6 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(windows.size() >= 3 && windows[1] == u':' && windows[2] == u'\\');
             require(drives.nativePathOf(windows) == native);
         }
+        const Text onZ = drives.windowsPathOf("/" + bytes);
+        require(onZ[0] != u'Z' || std::count(onZ.begin(), onZ.end(), u'\\') ==
+                                      std::count(bytes.begin(), bytes.end(), '/') + 1);
     }
 
     // Split the input into a pattern and a name at the first NUL.

@@ -24,24 +24,20 @@ set(PELLATRIX_WINE_ENVIRONMENT
 # in one line and exits with this status, which CTest counts as skipped.
 set(PELLATRIX_SKIP_STATUS 77)
 
-add_test(NAME wine_prefix COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_prefix.sh
-                                  ${PELLATRIX_WINEPREFIX})
+add_test(NAME wine_prefix COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_prefix.sh)
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 180
                                             ENVIRONMENT "${PELLATRIX_WINE_ENVIRONMENT}")
-add_test(NAME wine_prefix_stop COMMAND ${CMAKE_CURRENT_LIST_DIR}/stop_prefix.sh)
+# No Wine process outlives the test run.
+add_test(NAME wine_prefix_stop COMMAND sh -c "wineserver -k 2>/dev/null || true")
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix
                                                  ENVIRONMENT "${PELLATRIX_WINE_ENVIRONMENT}")
 
-# pellatrix_wine_test(TARGET [RESOURCE_LOCK lock]): runs a test binary once under Wine.
-# (gtest_discover_tests would start Wine once more per binary just to list the tests.)
+# pellatrix_wine_test(NAME COMMAND...): a test run under Wine in the test run's prefix, one at a
+# time (they share its drive_c), skipped where the build's loader cannot start.
 function(pellatrix_wine_test name)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
-  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  add_test(NAME ${name} COMMAND ${ARGN})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix
                                           ENVIRONMENT "${PELLATRIX_WINE_ENVIRONMENT}"
                                           SKIP_RETURN_CODE ${PELLATRIX_SKIP_STATUS}
-                                          TIMEOUT 300)
-  if(ARG_RESOURCE_LOCK)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
-  endif()
+                                          RESOURCE_LOCK wine_drive_c TIMEOUT 600)
 endfunction()
