@@ -54,6 +54,16 @@ template <typename Operation> PlatformError raised(Operation operation) {
     return PlatformError({}, "", u"");
 }
 
+// The shell copy of everything in sourceFolder into destination, asking nothing.
+inline int shellCopy(PlatformServices& platform, const std::filesystem::path& sourceFolder,
+                     const std::filesystem::path& destination) {
+    FileOpStruct op;
+    op.pFrom = platformPathOf(sourceFolder) + u"\\*.*" + Text(2, u'\0');
+    op.pTo = platformPathOf(destination) + u"\\" + Text(2, u'\0');
+    op.fFlags = ShellFlag::NoConfirmation;
+    return platform.shellFileOperation(op);
+}
+
 class PlatformTest : public ::testing::Test {
   protected:
     TempFolder temp; // outlives the platform, which may hold folders in it
@@ -91,13 +101,8 @@ class PlatformTest : public ::testing::Test {
         return found;
     }
 
-    // The shell copy of everything in sourceFolder into destination, asking nothing.
     int copy(const std::filesystem::path& sourceFolder, const std::filesystem::path& destination) {
-        FileOpStruct op;
-        op.pFrom = platformPathOf(sourceFolder) + u"\\*.*" + Text(2, u'\0');
-        op.pTo = platformPathOf(destination) + u"\\" + Text(2, u'\0');
-        op.fFlags = ShellFlag::NoConfirmation;
-        return platform->shellFileOperation(op);
+        return shellCopy(*platform, sourceFolder, destination);
     }
 };
 

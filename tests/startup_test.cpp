@@ -72,13 +72,6 @@ TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
     }
 }
 
-TEST(StartupTest, NoEndsAtOnceWithNothingDone) {
-    Installing fake;
-    fake.replies = {Reply::No};
-    EXPECT_EQ(fake.run(), 1);
-    EXPECT_EQ(fake.seen(), (std::vector<std::string>{kQuestion, "endProgram"}));
-}
-
 TEST(StartupTest, SourcePatternHasExactlyOneSeparator) {
     EXPECT_EQ(sourcePatternFor(u"E:\\Setup"), u"E:\\Setup\\Model\\*.*");
     EXPECT_EQ(sourcePatternFor(u"D:\\"), u"D:\\Model\\*.*");

@@ -397,10 +397,6 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      prints(b"", b"neither a terminal nor a display")),
     ("--bogus", UNATTENDED, command("--bogus"), [], 4,
      prints(b"", b"pellatrix: unrecognized option '--bogus'\n" + TRY_HELP)),
-    ("-yx", UNATTENDED, command("-yx"), [], 4,
-     prints(b"", b"pellatrix: invalid option -- 'x'\n" + TRY_HELP)),
-    ("--yes=now", UNATTENDED, command("--yes=now"), [], 4,
-     prints(b"", b"option '--yes' doesn't allow an argument\n" + TRY_HELP)),
     ("-y Model", UNATTENDED, command("-y", "Model"), [], 4,
      prints(b"", b"pellatrix: extra operand 'Model'\n" + TRY_HELP)),
     # The copy stopped, and the walk and (asked) the closing message still run.

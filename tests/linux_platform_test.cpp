@@ -1,0 +1,281 @@
+// What the Linux platform does beyond the shared contract: listings put aside and taken up
+// again, attributes read once (on two threads), and the copy and the walk at the limits of the
+// process (trees deeper than any path the kernel takes in one piece, few descriptors, a small
+// stack), where each run ends with the whole job done or with an error, never with a crash or
+// a part silently left undone.
+#include "contract_fixture.h"
+#include "platform/linux/file_attributes.h"
+#include "platform/linux/unique_fd.h"
+#include "platform/text_encoding.h"
+#include "walker/lost_read_only_dir.h"
+
+#include <fcntl.h>
+#include <map>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+
+namespace pellatrix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using linux::UniqueFd;
+
+class LinuxPlatformTest : public PlatformTest {
+  protected:
+    // The read-only removal walk of folder; false when it ended with an error.
+    static bool walk(PlatformServices& platform, const Text& folder) {
+        try {
+            LostReadOnlyDir(platform).Change(folder);
+            return true;
+        } catch (const PlatformError& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return false;
+        }
+    }
+    // A listing of folder, advanced to name.
+    ListingHandle listUntil(const Text& folder, const Text& name, FindData& data) {
+        const ListingHandle listing = platform->openListing(folder + u"\\*.*", data);
+        while (listing != kInvalidListing && Text(data.cFileName.data()) != name)
+            if (!platform->advanceListing(listing, data))
+                ADD_FAILURE() << "no " << toUtf8(name);
+        return listing;
+    }
+};
+
+TEST_F(LinuxPlatformTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) {
+    // Seventeen listings open below the first put it aside; it is taken up through ".." of the
+    // one below it, which now lies elsewhere: going on there would walk another folder.
+    fs::path deepest = temp / "top";
+    for (int level = 0; level < 18; ++level)
+        deepest /= "d";
+    fs::create_directories(deepest);
+    Text folder = at("top");
+    std::vector<ListingHandle> listings;
+    FindData data;
+    for (int level = 0; level < 18; ++level, folder += u"\\d")
+        listings.push_back(listUntil(folder, u"d", data));
+    fs::rename(temp / "top" / "d", temp / "elsewhere");
+    for (int level = 17; level > 0; --level)
+        platform->closeListing(listings[static_cast<std::size_t>(level)]);
+    EXPECT_THROW(while (platform->advanceListing(listings[0], data)){}, PlatformError);
+    platform->closeListing(listings[0]);
+}
+
+TEST_F(LinuxPlatformTest, AttributesReadByTheListingAnswerOnlyUntilSomethingChangesThem) {
+    // The listing's own read answers readAttributes for the entry it has just given out, and
+    // its folder's read answers "." and ".." below it; a set, or a listing opened meanwhile,
+    // makes the next read go to the disk.
+    writeFile(temp / "hidden" / "f", "x");
+    makeReadOnly(temp / "hidden" / "f");
+    ASSERT_EQ(setxattr((temp / "hidden").c_str(), linux::kDosAttributeName, "0x2", 3, 0), 0);
+    FindData data;
+    const Listing outer{*platform, listUntil(at(""), u"hidden", data)};
+    EXPECT_EQ(data.dwFileAttributes, kDir | kHidden);
+    const ListingHandle inner = platform->openListing(at("hidden") + u"\\*.*", data);
+    EXPECT_EQ(data.dwFileAttributes, kDir | kHidden) << ". is the folder itself";
+    ASSERT_TRUE(platform->advanceListing(inner, data));
+    EXPECT_EQ(data.dwFileAttributes, kDir) << ".. is the folder above";
+    ASSERT_TRUE(platform->advanceListing(inner, data));
+    ASSERT_EQ(Text(data.cFileName.data()), u"f");
+    EXPECT_EQ(attributes("hidden/f"), kArchive | kRO);
+    platform->setAttributes(at("hidden/f"), kArchive);
+    EXPECT_EQ(attributes("hidden/f"), kArchive) << "read again after a set";
+    platform->closeListing(inner);
+    fs::permissions(temp / "hidden", fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(attributes("hidden"), kDir | kHidden | kRO)
+        << "read again once a listing was opened below";
+}
+
+TEST_F(LinuxPlatformTest, AFolderReadOnTwoThreadsGivesEachEntryOnceWithItsOwnAttributes) {
+    // Runs of entries are read by the listing's thread and a helper at once, a run ending at
+    // each folder: every entry must come once, with its own attributes, and be walked.
+    std::map<Text, std::uint32_t> expected = {{u".", kDir}, {u"..", kDir}};
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = (i % 40 == 7 ? "d" : "f") + std::to_string(i);
+        const fs::path path = temp / "many" / name;
+        std::uint32_t bits = i % 40 == 7 ? kDir : kArchive;
+        if (bits == kDir)
+            fs::create_directories(path);
+        else
+            writeFile(path, name);
+        if (i % 3 == 0) {
+            makeReadOnly(path);
+            bits |= kRO;
+        }
+        if (i % 5 == 0) {
+            ASSERT_EQ(setxattr(path.c_str(), linux::kDosAttributeName, "0x2", 3, 0), 0);
+            bits |= kHidden;
+        }
+        expected[fromUtf8(name)] = bits;
+    }
+    const auto listed = list(at("many") + u"\\*.*");
+    EXPECT_EQ(listed.size(), expected.size()) << "no entry twice";
+    EXPECT_EQ((std::map<Text, std::uint32_t>(listed.begin(), listed.end())), expected);
+    EXPECT_TRUE(walk(*platform, at("many")));
+    for (const auto& [name, bits] : expected)
+        if (!(bits & kDir)) {
+            EXPECT_FALSE(isReadOnly(temp / "many" / toUtf8(name))) << toUtf8(name);
+        }
+}
+
+// ---- The limits of the process
+
+// A chain of `depth` folders named `name` below top, each holding a read-only file "f". Made
+// and read through descriptors: the paths are longer than the kernel takes.
+void makeChain(const fs::path& top, int depth, const std::string& name) {
+    fs::create_directories(top);
+    UniqueFd folder(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int level = 0; level < depth; ++level) {
+        ASSERT_EQ(mkdirat(folder.get(), name.c_str(), 0755), 0);
+        folder = UniqueFd(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ASSERT_TRUE(folder);
+        close(openat(folder.get(), "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0444));
+    }
+}
+
+struct ChainCount {
+    int files = 0, readOnly = 0;
+};
+
+// The files "f" along a chain made by makeChain, and how many of them are read-only.
+ChainCount countChain(const fs::path& top, int depth, const std::string& name) {
+    ChainCount count;
+    UniqueFd folder(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int level = 0; level < depth && folder; ++level) {
+        folder = UniqueFd(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        if (folder && fstatat(folder.get(), "f", &st, 0) == 0) {
+            ++count.files;
+            count.readOnly += (st.st_mode & S_IWUSR) == 0;
+        }
+    }
+    return count;
+}
+
+struct ChildOutcome {
+    int status; // the exit status; 128 + the signal when killed
+    long peakKiB;
+};
+
+// Runs body with a platform of its own in a child process that may open `descriptors`
+// descriptors beyond those open now; body's result is the child's exit status.
+template <typename Body> ChildOutcome inChild(int descriptors, Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::unique_ptr<PlatformServices> platform = makePlatformUnderTest();
+        int highest = 2;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        for (int fd; (fd = dup(0)) >= 0;) // fill the gaps below it: only the allowance is free
+            if (fd > highest) {
+                close(fd);
+                break;
+            }
+        const auto allowed = static_cast<rlim_t>(highest + 1 + descriptors);
+        const rlimit bound{allowed, allowed};
+        setrlimit(RLIMIT_NOFILE, &bound);
+        _exit(body(*platform));
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
+}
+
+TEST_F(LinuxPlatformTest, TreesDeeperThanAnyPathAreCopiedAndWalkedWholeInBoundedMemory) {
+    // On tmpfs where there is one: removing 12,000 nested folders from a disk takes long.
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string made = (base / "pellatrix-deep-XXXXXX").string();
+    ASSERT_NE(mkdtemp(made.data()), nullptr);
+    const fs::path top = made;
+    struct Remove { // rm removes any depth; std::filesystem stops at the kernel's path length
+        fs::path folder;
+        ~Remove() { (void)!std::system(("rm -rf '" + folder.string() + "'").c_str()); }
+    } remove{top};
+    // 18 levels of 250 characters pass the kernel's 4,096 bytes of path; 6,000 levels of one
+    // character, its 40 links and any fixed stack of open folders.
+    for (const auto& [depth, name] : {std::pair{18, std::string(250, 'n')}, {6000, "d"}}) {
+        const fs::path model = top / (std::to_string(depth) + "-Model");
+        const fs::path dest = top / (std::to_string(depth) + "-dest");
+        makeChain(model, depth, name);
+        const ChildOutcome outcome = inChild(32, [&](PlatformServices& platform) {
+            return shellCopy(platform, model, dest) != 0   ? 1
+                   : !walk(platform, platformPathOf(dest)) ? 2
+                                                           : 0;
+        });
+        EXPECT_EQ(outcome.status, 0) << depth << " levels; 1: the copy failed, 2: the walk";
+        const ChainCount copied = countChain(dest, depth, name);
+        EXPECT_EQ(copied.files, depth);
+        EXPECT_EQ(copied.readOnly, 0) << depth << " levels";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(outcome.peakKiB, 16 * 1024) << depth << " levels";
+#endif
+    }
+    // On a thread whose stack is too small for the depth, the walk ends with an error instead
+    // of a crash.
+    const int status =
+        inChild(32, [&](PlatformServices& platform) {
+            struct Job {
+                PlatformServices& platform;
+                Text folder;
+                bool walked = true;
+            } job{platform, platformPathOf(top / "6000-Model")};
+            pthread_attr_t small;
+            pthread_attr_init(&small);
+            pthread_attr_setstacksize(&small, 512 * 1024);
+            pthread_t thread;
+            const auto run = [](void* job) -> void* {
+                static_cast<Job*>(job)->walked =
+                    walk(static_cast<Job*>(job)->platform, static_cast<Job*>(job)->folder);
+                return nullptr;
+            };
+            if (pthread_create(&thread, &small, run, &job) != 0)
+                return 2;
+            pthread_join(thread, nullptr);
+            return job.walked ? 0 : 1;
+        }).status;
+    EXPECT_EQ(status, 1) << "0: walked whole, 2: no thread";
+}
+
+TEST_F(LinuxPlatformTest, AtEveryDescriptorLimitTheCopyAndTheWalkEndWholeOrWithAnError) {
+    // Deeper than the folders either keeps open, so that both put some aside.
+    constexpr int kDepth = 20;
+    makeChain(temp / "Model", kDepth, "level");
+    // With every descriptor first, here: this also lets the sanitizers make their first checks
+    // of each type, which need descriptors that a child at its limit could not open.
+    ASSERT_EQ(copy(temp / "Model", temp / "unlimited"), 0);
+    ASSERT_TRUE(walk(*platform, at("unlimited")));
+    EXPECT_THROW(platform->readAttributes(at("none")), PlatformError);
+    enum { kCopyFailed = 1, kWalkFailed = 2 };
+    int failures = 0;
+    for (int descriptors = 0; descriptors <= 32; ++descriptors) {
+        const fs::path copied = temp / ("copied" + std::to_string(descriptors));
+        const fs::path walked = temp / ("walked" + std::to_string(descriptors));
+        ASSERT_EQ(copy(temp / "Model", walked), 0);
+        const int status =
+            inChild(descriptors, [&](PlatformServices& limited) {
+                return (shellCopy(limited, temp / "Model", copied) != 0 ? kCopyFailed : 0) |
+                       (walk(limited, platformPathOf(walked)) ? 0 : kWalkFailed);
+            }).status;
+        ASSERT_LE(status, kCopyFailed | kWalkFailed) << "with " << descriptors << " descriptors";
+        if (!(status & kCopyFailed)) {
+            EXPECT_EQ(countChain(copied, kDepth, "level").files, kDepth)
+                << "copied whole with " << descriptors << " descriptors";
+        }
+        if (!(status & kWalkFailed)) {
+            EXPECT_EQ(countChain(walked, kDepth, "level").readOnly, 0)
+                << "walked whole with " << descriptors << " descriptors";
+        }
+        failures |= status;
+        if (descriptors == 32) {
+            EXPECT_EQ(status, 0) << "a fixed number of descriptors is enough";
+        }
+    }
+    EXPECT_EQ(failures, kCopyFailed | kWalkFailed) << "both meet the limit";
+}
+
+} // namespace
+} // namespace pellatrix::testing
