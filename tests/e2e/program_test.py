@@ -286,10 +286,6 @@ def nothing_written_outside(test, w, run):
 
 # ---- The Windows program alone
 
-def switches(*arguments):
-    return lambda w: (setattr(w, "arguments", arguments), sample(w))
-
-
 def boxes(*starts, arrives=True):
     """The message boxes shown start with starts, and the medium's files arrive or not."""
     def check(test, w, run):
@@ -425,11 +421,11 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     # The Windows program alone. The shell copies by path, and Windows' path parser drops a
     # trailing dot or space and reads "..\" and wildcards as syntax: the medium's names are
     # checked before anything is copied.
-    ("/? shows the usage", WINE, switches("/?"), ["ok"], 0,
+    ("/? shows the usage", WINE, command("/?"), ["ok"], 0,
      boxes("Pellatrix 1.05\n\nPellatrix.exe [/S]", arrives=False)),
-    ("/S installs showing nothing", WINE, switches("/S"), [], 0, boxes()),
-    ("-s as /S", WINE, switches("-s"), [], 0, boxes()),
-    ("any other argument is ignored", WINE, switches("/x", "--help", "S", "/Silent"), YES, 0,
+    ("/S installs showing nothing", WINE, command("/S"), [], 0, boxes()),
+    ("-s as /S", WINE, command("-s"), [], 0, boxes()),
+    ("any other argument is ignored", WINE, command("/x", "--help", "S", "/Silent"), YES, 0,
      boxes("May I copy the Model file?", "Processing end")),
     ("..\\ on the medium", WINE, on_medium("..\\esc.txt"), YES, 3, reported("..\\esc.txt")),
     ("a trailing dot on the medium", WINE, on_medium("x."), YES, 3, reported("x.")),
