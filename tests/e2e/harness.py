@@ -320,13 +320,10 @@ class TerminalRun(Run):
                 raise AssertionError(f"{text!r} not shown; the screen:\n{self.shown}")
         self.matched = self.screen.find(text, self.matched) + len(text)
 
-    def type(self, text):
-        os.write(self.fd, text)
-
     def answer(self, prompt, reply, meanwhile=lambda: None):
         self.expect(prompt)
         meanwhile()
-        self.type(reply)
+        os.write(self.fd, reply)
 
     def yes(self):
         self.answer(self.QUESTION, b"\r")  # Enter chooses Yes

@@ -46,10 +46,6 @@ def holds(files):
     return lambda test, w, run: assert_arrived_writable(test, w.dest, files)
 
 
-def shows(text):
-    return lambda test, w, run: says(test, run, text)
-
-
 def arrived(test, w, run):
     test.assertEqual(files_under(w.dest), sorted(os.fsencode(f) for f in SAMPLE))
     assert_arrived_writable(test, w.dest, SAMPLE)
@@ -335,6 +331,12 @@ def at_model(what):
     return plant
 
 
+def file_at_model(w):
+    sample(w)
+    write_files(w.tolvex, {"Model": (b"in the way", False)})
+    w.before = state(w)
+
+
 def reported(named):
     """The error report names named; nothing changed, nothing was copied."""
     def check(test, w, run):
@@ -408,7 +410,7 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      ["yes", interrupt("Cannot Copy File"), "ok"], 2, stopped()),
     ("a display that cannot be opened", TERMINAL,
      lambda w: setattr(w, "environment", {"DISPLAY": ":999"}), ["no"], 1,
-     shows("May I copy the Model file?")),
+     lambda test, w, run: says(test, run, "May I copy the Model file?")),
     ("not an answer, a failing retry, a name shown safely", TERMINAL,
      files({ESCAPING + "/inner": (b"x", False)}, {ESCAPING: (b"the user's", False)}),
      [typed(b"maybe\r"), "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
@@ -425,6 +427,11 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      boxes("Pellatrix 1.05\n\nPellatrix.exe [/S]", arrives=False)),
     ("/S installs showing nothing", WINE, command("/S"), [], 0, boxes()),
     ("-s as /S", WINE, command("-s"), [], 0, boxes()),
+    # Wine's shell copy returns 0 for a missing source, where Windows' reports 2.
+    ("/S, no Model", WINE, command("/S", medium=lambda w: None), [], (0, 2),
+     boxes(arrives=False)),
+    ("/S, a file in place of C:\\Tolvex\\Model", WINE, command("/S", medium=file_at_model), [], 3,
+     lambda test, w, run: test.assertEqual((run.messages(), state(w)), ([], w.before))),
     ("any other argument is ignored", WINE, command("/x", "--help", "S", "/Silent"), YES, 0,
      boxes("May I copy the Model file?", "Processing end")),
     ("..\\ on the medium", WINE, on_medium("..\\esc.txt"), YES, 3, reported("..\\esc.txt")),
