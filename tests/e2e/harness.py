@@ -329,10 +329,12 @@ class TerminalRun(Run):
         self.answer(self.QUESTION, b"\r")  # Enter chooses Yes
 
     def no(self):
-        self.answer(self.QUESTION, b"no\r")
+        self.answer(self.QUESTION, b"No\r")  # answers are read without regard to case
 
     def choose(self, choice, meanwhile=lambda: None):
-        self.answer(self.RETRY_SKIP_CANCEL, choice.encode() + b"\r", meanwhile)
+        # Enter chooses Retry; Skip and Cancel by their first letter.
+        self.answer(self.RETRY_SKIP_CANCEL, choice[0].encode() * (choice != "retry") + b"\r",
+                    meanwhile)
 
     def ok(self):
         self.answer(self.CLOSING, b"\r")

@@ -388,7 +388,7 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      prints(b"", b"pellatrix: write error")),
     ("--yes", UNATTENDED, command("--yes"), [], 0, prints(b"", holding=SAMPLE)),
     ("-y and a copy error", UNATTENDED, command("-y", medium=FOLDER_IN_THE_WAY), [], 2,
-     prints(b"", b'Tolvex: Could not copy "~/', b"thing", b"skipped", holding=KEPT)),
+     prints(b"", b'Tolvex: Could not copy "~/', b'thing": Is a directory; skipped.', holding=KEPT)),
     ("--yes, the current directory gone", UNATTENDED, command("--yes", medium=removed), [], 3,
      prints(b"", b"Tolvex: ", b"current directory")),
     ("no terminal, no display", UNATTENDED, command(), [], 3,
@@ -400,6 +400,8 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     # The copy stopped, and the walk and (asked) the closing message still run.
     ("Ctrl-C", TERMINAL, long_copy(), ["yes", typed(b"\x03", after=b"Copying"), "ok"], 2,
      stopped(r"(?s)Copy cancelled\..*Processing end")),
+    ("Ctrl-C, unattended on a terminal", TERMINAL, long_copy("--yes"),
+     [typed(b"\x03", after=b"Copying")], 2, stopped(r"(?s)Copying.*Tolvex: Copy cancelled\.\s*\Z")),
     ("SIGTERM, unattended", UNATTENDED, long_copy("--yes"), [terminate], 2,
      stopped(r"\ATolvex: Copy cancelled\.\n\Z")),
     ("the progress window's Cancel", DESKTOP, long_copy(), ["yes", cancel_button, "ok"], 2,
