@@ -103,4 +103,9 @@ std::string displayPath(const DriveMapping& drives, const Text& windowsPath) {
     return escapeControlCharacters(shown);
 }
 
+std::string fileCountText(std::uint64_t done, std::uint64_t total) {
+    return std::to_string(done) + " of " + std::to_string(total) +
+           (total == 1 ? " file" : " files");
+}
+
 } // namespace pellatrix::linux

@@ -3,6 +3,7 @@
 
 #include "drive_mapping.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,8 @@ std::string displayPath(const DriveMapping& drives, const Text& windowsPath);
 // and C1) and bytes that are not UTF-8 become backslash escapes ("\n", "\033", "\302\233"),
 // and a backslash becomes "\\", so that every escape reads back one way.
 std::string escapeControlCharacters(std::string_view utf8);
+
+// How far a copy has come, as every Linux interface shows it: "3 of 120 files", "0 of 1 file".
+std::string fileCountText(std::uint64_t done, std::uint64_t total);
 
 } // namespace pellatrix::linux

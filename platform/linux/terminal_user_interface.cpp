@@ -125,8 +125,7 @@ class TerminalCopyObserver : public CopyObserver {
   private:
     void show(const CopyProgress& p) {
         shownOnce_ = true;
-        const std::string line = "Copying " + std::to_string(p.filesDone) + " of " +
-                                 std::to_string(p.filesTotal) + " files, " +
+        const std::string line = "Copying " + fileCountText(p.filesDone, p.filesTotal) + ", " +
                                  readableSize(p.bytesDone) + " of " + readableSize(p.bytesTotal) +
                                  ": " + displayPath(ui_.drives(), p.currentFile);
         if (interactive_)

@@ -81,9 +81,8 @@ class UnattendedCopyObserver : public CopyObserver {
   private:
     void show(const CopyProgress& p) {
         progressShown_ = true;
-        std::fprintf(stderr, "\r\033[KCopying: %llu of %llu files done",
-                     static_cast<unsigned long long>(p.filesDone),
-                     static_cast<unsigned long long>(p.filesTotal));
+        std::fprintf(stderr, "\r\033[KCopying: %s done",
+                     fileCountText(p.filesDone, p.filesTotal).c_str());
         std::fflush(stderr);
     }
     void clearProgressLine() {

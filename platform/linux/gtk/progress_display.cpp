@@ -1,13 +1,14 @@
 // What the copy's progress window shows.
 #include "progress_display.h"
 
+#include "platform/linux/display_text.h"
+
 #include <algorithm>
 
 namespace pellatrix::linux::gtk {
 
 std::string fileCountText(const CopyProgress& progress) {
-    return std::to_string(progress.filesDone) + " of " + std::to_string(progress.filesTotal) +
-           (progress.filesTotal == 1 ? " file" : " files");
+    return linux::fileCountText(progress.filesDone, progress.filesTotal);
 }
 
 double doneFraction(const CopyProgress& progress) {
