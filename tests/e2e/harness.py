@@ -231,8 +231,11 @@ class Display:
 
     def __init__(self):
         read_end, write_end = os.pipe()
+        # -noreset: the server would otherwise reset as the last client goes, and refuse the
+        # next program that connects meanwhile.
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                        "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
+                                        "1024x768x24", "-nolisten", "tcp", "-noreset"],
+                                       pass_fds=[write_end],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as numbers:
