@@ -1,5 +1,6 @@
 // The progress window's texts and its redraw throttle, worked out without a display.
 #include "platform/linux/gtk/progress_display.h"
+#include "platform/linux/progress_throttle.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "display_text.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
+#include "progress_throttle.h"
 
 #include <atomic>
 #include <cctype>
@@ -74,14 +75,14 @@ class InterruptCatcher {
 class TerminalCopyObserver : public CopyObserver {
   public:
     explicit TerminalCopyObserver(TerminalUserInterface& ui)
-        : ui_(ui), interactive_(isatty(STDERR_FILENO) == 1) {}
+        : ui_(ui), interactive_(isatty(STDERR_FILENO) == 1),
+          // A line a second where the progress is written to a log rather than redrawn.
+          throttle_(interactive_ ? ProgressThrottle::Clock::duration(std::chrono::milliseconds(250))
+                                 : std::chrono::seconds(1)) {}
 
     void progress(const CopyProgress& progress) override {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastShown_ <
-            (interactive_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1)))
+        if (!throttle_.due(ProgressThrottle::Clock::now()))
             return;
-        lastShown_ = now;
         show(progress);
     }
 
@@ -143,7 +144,7 @@ class TerminalCopyObserver : public CopyObserver {
     InterruptCatcher catcher_;
     const bool interactive_;
     bool shownOnce_ = false;
-    std::chrono::steady_clock::time_point lastShown_{};
+    ProgressThrottle throttle_;
 };
 
 } // namespace

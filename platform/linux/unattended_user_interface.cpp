@@ -3,6 +3,7 @@
 #include "unattended_user_interface.h"
 
 #include "display_text.h"
+#include "progress_throttle.h"
 
 #include <atomic>
 #include <chrono>
@@ -53,11 +54,8 @@ class UnattendedCopyObserver : public CopyObserver {
     explicit UnattendedCopyObserver(const DriveMapping& drives) : drives_(drives) {}
 
     void progress(const CopyProgress& progress) override {
-        const auto now = std::chrono::steady_clock::now();
-        if (!showsProgress_ || now - lastShown_ < std::chrono::milliseconds(250))
-            return;
-        lastShown_ = now;
-        show(progress);
+        if (showsProgress_ && throttle_.due(ProgressThrottle::Clock::now()))
+            show(progress);
     }
 
     bool cancelRequested() override { return cancelled; }
@@ -94,7 +92,7 @@ class UnattendedCopyObserver : public CopyObserver {
     CancelSignals signals_;
     const bool showsProgress_ = isatty(STDERR_FILENO) == 1;
     bool progressShown_ = false;
-    std::chrono::steady_clock::time_point lastShown_{};
+    ProgressThrottle throttle_{std::chrono::milliseconds(250)};
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "gtk_support.h"
 #include "platform/linux/copy_observer.h"
 #include "platform/linux/drive_mapping.h"
+#include "platform/linux/progress_throttle.h"
 #include "progress_display.h"
 
 namespace pellatrix::linux::gtk {
