@@ -30,6 +30,14 @@ class PellatrixCategory : public std::error_category {
             return "another copy is writing into this folder";
         case PellatrixError::NotAFile:
             return "it is a pipe, a device or a socket, not a file";
+        case PellatrixError::NotAFolder:
+            return "something that is not a folder stands there";
+        case PellatrixError::ReplacedSinceListed:
+            return "it was replaced by something else after its folder was listed";
+        case PellatrixError::NameLeavesFolder:
+            return "the name could lead out of its folder";
+        case PellatrixError::NameNotCopyable:
+            return "the shell copy cannot copy a name like this one as it stands";
         }
         return "unknown error";
     }

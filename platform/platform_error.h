@@ -32,6 +32,10 @@ enum class PellatrixError {
     CopyIntoItself,        // the destination lies inside the source, or the source inside it
     DestinationBusy,       // another copy is writing into the destination
     NotAFile,              // a pipe, device or socket where a file was expected
+    NotAFolder,            // a file or a dangling link stands where a folder must be
+    ReplacedSinceListed,   // a listed entry was replaced by another before it was reached
+    NameLeavesFolder,      // a listed name that would lead out of its folder if joined to it
+    NameNotCopyable,       // a medium name that the shell copy would change or cannot take
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {

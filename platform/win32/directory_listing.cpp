@@ -85,7 +85,7 @@ bool isSafeName(std::u16string_view name) {
 void requireListedObject(HANDLE opened, const ListedEntry& listed, const char* operation,
                          const Text& path) {
     if (fileIdOf(opened, path) != listed.id)
-        throw PlatformError(make_error_code(Refusal::ReplacedSinceListed), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::ReplacedSinceListed), operation, path);
 }
 
 void requireRealFolder(HANDLE opened, const char* operation, const Text& path) {
@@ -93,7 +93,7 @@ void requireRealFolder(HANDLE opened, const char* operation, const Text& path) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw PlatformError(make_error_code(Refusal::NotAFolder), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::NotAFolder), operation, path);
 }
 
 void requireListedAsFolder(const std::shared_ptr<const FolderNode>& parent, const Text& name,
@@ -113,7 +113,7 @@ void requireListedAsFolder(const std::shared_ptr<const FolderNode>& parent, cons
         return;
     }
     // Wine leaves out of listings a link that leads nowhere.
-    throw PlatformError(make_error_code(Refusal::NotAFolder), operation, path);
+    throw PlatformError(make_error_code(PellatrixError::NotAFolder), operation, path);
 }
 
 std::shared_ptr<const FolderNode> openSubfolder(const std::shared_ptr<const FolderNode>& parent,
@@ -121,13 +121,13 @@ std::shared_ptr<const FolderNode> openSubfolder(const std::shared_ptr<const Fold
                                                 const char* operation) {
     const Text path = parent->path() + u"\\" + name;
     if (!isSafeName(name))
-        throw PlatformError(make_error_code(Refusal::NameLeavesFolder), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::NameLeavesFolder), operation, path);
     if (listed && (listed->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path);
     FileHandle handle;
     const NTSTATUS status = openRelative(parent->handle(), name, kOpenFolder, handle);
     if (status == Status::NotADirectory && listed)
-        throw PlatformError(make_error_code(Refusal::ReplacedSinceListed), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::ReplacedSinceListed), operation, path);
     if (meansGone(status) || status == Status::NotADirectory)
         return nullptr;
     if (status < 0)
@@ -148,7 +148,6 @@ NTSTATUS DirectoryListing::read(bool first) {
     offset_ = 0;
     const NTSTATUS status =
         queryDirectory(folder_->handle(), buffer_.get(), kListingBufferSize, mask_, first);
-    bufferHasMore_ = status >= 0;
     return status;
 }
 
@@ -186,7 +185,7 @@ void DirectoryListing::take(FindData& data) {
 
     const bool dots = current_.name == u"." || current_.name == u"..";
     if (!dots && !isSafeName(current_.name)) {
-        throw PlatformError(make_error_code(Refusal::NameLeavesFolder),
+        throw PlatformError(make_error_code(PellatrixError::NameLeavesFolder),
                             "use the name \"" + toUtf8(current_.name) + "\" listed in",
                             folder_->path());
     }

@@ -28,7 +28,6 @@ class FolderNode {
     // Whether `path` (without a trailing "\") names this folder, ignoring case as Windows does.
     bool is(std::u16string_view path) const;
     std::size_t pathLength() const { return length_; }
-    const std::shared_ptr<const FolderNode>& parent() const { return parent_; }
     // The same folder through a handle of its own (a listing needs one).
     std::shared_ptr<const FolderNode> reopened() const;
 

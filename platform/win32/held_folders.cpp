@@ -84,7 +84,7 @@ void HeldFolders::holdDestination(const Text& folder, bool make) {
             return; // nothing to copy: hold what is there
         if (status == Status::NotADirectory || status == Status::NoSuchFile ||
             status == Status::ObjectNameNotFound)
-            throw PlatformError(make_error_code(Refusal::NotAFolder), "copy into", reached);
+            throw PlatformError(make_error_code(PellatrixError::NotAFolder), "copy into", reached);
         if (status < 0)
             throwStatus(status, "copy into", reached);
         requireRealFolder(handle.get(), "copy into", reached);
@@ -125,18 +125,21 @@ HeldFolders::Reach HeldFolders::reach(std::u16string_view folder) const {
     return found;
 }
 
-std::shared_ptr<const FolderNode>
-HeldFolders::folderAt(std::u16string_view folder, const char* operation, bool ownHandle) const {
-    const Reach from = reach(folder);
+const ListedEntry* HeldFolders::listedAs(const Reach& from, std::u16string_view name) {
+    return from.listing && from.listing->current().name == name ? &from.listing->current()
+                                                                : nullptr;
+}
+
+std::shared_ptr<const FolderNode> HeldFolders::folderAt(std::u16string_view folder,
+                                                        const Reach& from, const char* operation,
+                                                        bool ownHandle) const {
     if (!from.from)
         return openFolderAt(Text(folder));
     if (from.rest.empty())
         return ownHandle ? from.from->reopened() : from.from;
     std::shared_ptr<const FolderNode> node = from.from;
     auto [name, rest] = firstName(from.rest);
-    // What the open listing showed counts for the first name below it.
-    const ListedEntry* listed =
-        from.listing && from.listing->current().name == name ? &from.listing->current() : nullptr;
+    const ListedEntry* listed = listedAs(from, name);
     for (;;) {
         node = openSubfolder(node, Text(name), listed, operation);
         if (!node || rest.empty())
@@ -159,7 +162,7 @@ ListingHandle HeldFolders::openListing(const Text& pattern, FindData& data) {
                                          : std::u16string_view(pattern).substr(separator + 1);
     if (mask.empty())
         return kInvalidListing;
-    auto node = folderAt(folder, "list", true);
+    auto node = folderAt(folder, reach(folder), "list", true);
     if (!node)
         return kInvalidListing;
     DirectoryListing listing(std::move(node), mask);
@@ -197,15 +200,12 @@ FileHandle HeldFolders::openEntry(const Text& path, ACCESS_MASK access, const ch
     const std::u16string_view folder = whole.substr(0, separator);
     const Text name(whole.substr(separator + 1));
     const Reach from = reach(folder);
-    const ListedEntry* listed =
-        from.listing && from.rest.empty() && from.listing->current().name == name
-            ? &from.listing->current()
-            : nullptr;
-    const auto node = folderAt(folder, operation, false);
+    const ListedEntry* listed = from.rest.empty() ? listedAs(from, name) : nullptr;
+    const auto node = folderAt(folder, from, operation, false);
     if (!node)
         throw PlatformError(win32ErrorCode(ERROR_PATH_NOT_FOUND), operation, path);
     if (!isSafeName(name))
-        throw PlatformError(make_error_code(Refusal::NameLeavesFolder), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::NameLeavesFolder), operation, path);
     FileHandle handle;
     const NTSTATUS status =
         openRelative(node->handle(), name, {access, kShareAll, FILE_OPEN, 0}, handle);

@@ -42,10 +42,13 @@ class HeldFolders {
         std::u16string_view rest;
     };
     Reach reach(std::u16string_view folder) const;
-    // The folder, reached from what is held; a fresh handle when `ownHandle`. Null when it
-    // is missing.
-    std::shared_ptr<const FolderNode> folderAt(std::u16string_view folder, const char* operation,
-                                               bool ownHandle) const;
+    // What the open listing that `from` leads from showed for `name`, the first name below
+    // where it leads; null when that listing stands at another name, or there is none.
+    static const ListedEntry* listedAs(const Reach& from, std::u16string_view name);
+    // The folder, reached from `from` (what reach() found for it); a fresh handle when
+    // `ownHandle`. Null when it is missing.
+    std::shared_ptr<const FolderNode> folderAt(std::u16string_view folder, const Reach& from,
+                                               const char* operation, bool ownHandle) const;
 
     std::vector<std::shared_ptr<const FolderNode>> held_;
     std::map<ListingHandle, DirectoryListing> listings_;

@@ -35,7 +35,7 @@ bool checkNames(DirectoryListing listing) {
             continue;
         any = true;
         if (!copyableByPath(entry.name))
-            throw PlatformError(make_error_code(Refusal::NameNotCopyable), "copy",
+            throw PlatformError(make_error_code(PellatrixError::NameNotCopyable), "copy",
                                 listing.folder()->path() + u"\\" + entry.name);
         // Links are not followed: they may lead anywhere, or back into the tree.
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&

@@ -33,31 +33,7 @@ class Win32Category : public std::error_category {
     }
 };
 
-class RefusalCategory : public std::error_category {
-  public:
-    const char* name() const noexcept override { return "pellatrix-win32"; }
-
-    std::string message(int code) const override {
-        switch (static_cast<Refusal>(code)) {
-        case Refusal::NotAFolder:
-            return "something that is not a folder stands there";
-        case Refusal::ReplacedSinceListed:
-            return "it was replaced by something else after its folder was listed";
-        case Refusal::NameLeavesFolder:
-            return "the name could lead out of its folder";
-        case Refusal::NameNotCopyable:
-            return "the shell copy cannot copy a name like this one as it stands";
-        }
-        return "unknown refusal";
-    }
-};
-
 } // namespace
-
-std::error_code make_error_code(Refusal refusal) noexcept {
-    static const RefusalCategory category;
-    return {static_cast<int>(refusal), category};
-}
 
 const std::error_category& win32Category() noexcept {
     static const Win32Category category;
