@@ -6,7 +6,9 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00; // byte b (0x80..0xFF) travels as U+DC00 + b
 
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool isContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 void appendCodePoint(Text& out, char32_t cp) {
     if (cp < 0x10000) {
@@ -18,9 +20,27 @@ void appendCodePoint(Text& out, char32_t cp) {
     }
 }
 
-// Length of the valid UTF-8 sequence at bytes[i] and its code point, or 0 when invalid
-// (overlong forms, surrogates and values above U+10FFFF are invalid).
-std::size_t decodeOne(std::string_view bytes, std::size_t i, char32_t& cp) {
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+std::size_t decodeUtf8At(std::string_view bytes, std::size_t i, char32_t& cp) {
     const auto b0 = static_cast<unsigned char>(bytes[i]);
     std::size_t len;
     char32_t min;
@@ -49,34 +69,15 @@ std::size_t decodeOne(std::string_view bytes, std::size_t i, char32_t& cp) {
     return len;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-} // namespace
-
 Text fromUtf8(std::string_view bytes) {
     Text out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t cp;
-        const std::size_t len = decodeOne(bytes, i, cp);
+        const std::size_t len = decodeUtf8At(bytes, i, cp);
         if (len == 0) {
-            out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
+            out.push_back(
+                static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
             ++i;
         } else {
             appendCodePoint(out, cp);

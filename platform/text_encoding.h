@@ -13,4 +13,8 @@ namespace pellatrix {
 Text fromUtf8(std::string_view bytes);
 std::string toUtf8(std::u16string_view text);
 
+// Length of the valid UTF-8 sequence at bytes[i] and its code point, or 0 when invalid
+// (overlong forms, surrogates and values above U+10FFFF are invalid).
+std::size_t decodeUtf8At(std::string_view bytes, std::size_t i, char32_t& cp);
+
 } // namespace pellatrix

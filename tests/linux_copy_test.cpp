@@ -386,8 +386,8 @@ TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoi
     fs::permissions(temp / "shared",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const mode_t oldMask = umask(022);
-    setAttributesOf((temp / "private").string(), 0, u"private");
-    setAttributesOf((temp / "shared").string(), 0, u"shared");
+    setAttributesAt(AT_FDCWD, (temp / "private").string(), 0, u"private");
+    setAttributesAt(AT_FDCWD, (temp / "shared").string(), 0, u"shared");
     umask(oldMask);
     EXPECT_EQ(fs::status(temp / "private").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
@@ -403,7 +403,7 @@ TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoi
     EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
     ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dir-link").string(), attributes));
     EXPECT_EQ(attributes, FileAttribute::ReparsePoint | FileAttribute::Directory);
-    EXPECT_THROW(setAttributesOf((temp / "file-link").string(), 0, u"file-link"),
+    EXPECT_THROW(setAttributesAt(AT_FDCWD, (temp / "file-link").string(), 0, u"file-link"),
                  std::system_error);
 
     EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);

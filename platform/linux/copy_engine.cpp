@@ -41,7 +41,6 @@ struct FolderJobs {
 
 namespace {
 
-constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr auto kLockPollInterval = std::chrono::milliseconds(100);
 // How often the thread that walks looks at the cancel request and the display while it waits
 // for the copying threads.
@@ -68,10 +67,6 @@ enum class Share {
 };
 // Folders left by the walk whose jobs are still running: each keeps two descriptors open.
 constexpr std::size_t kFoldersLeftRunning = 2;
-
-Failure errnoCode(int error) {
-    return {error, std::generic_category()};
-}
 
 // Whether the folder `folder` is `outer` or lies anywhere inside it, found by going up
 // through ".." to the root. False with errno set when a folder on the way cannot be read.

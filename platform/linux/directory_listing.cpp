@@ -34,8 +34,7 @@ constexpr std::size_t kShared = 4;
 DirectoryListing::DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name,
                                    Text pattern, bool dots, EntryRunHelper* helper)
     : reader_(std::move(folder)), parent_(parent), name_(std::move(name)),
-      pattern_(std::move(pattern)), depth_(parent ? parent->depth_ + 1 : 0),
-      dotsPending_(dots ? 2 : 0), helper_(helper) {
+      pattern_(std::move(pattern)), dotsPending_(dots ? 2 : 0), helper_(helper) {
     // The parent has just given this folder out: what it read then describes ".".
     if (parent && parent->lastWasFolder_) {
         ownAttributes_ = parent->lastAttributes_;

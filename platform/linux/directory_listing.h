@@ -44,7 +44,6 @@ class DirectoryListing {
     int fd() const { return reader_.fd(); }
     bool isAside() const { return reader_.isAside(); }
     DirectoryListing* parent() const { return parent_; }
-    std::size_t depth() const { return depth_; }
     // The native name of the entry given out last, its attributes as read then, and whether it
     // was a folder.
     const std::string& lastName() const { return lastName_; }
@@ -83,7 +82,6 @@ class DirectoryListing {
     DirectoryListing* parent_;
     Text name_; // the Windows name in the parent, or the whole Windows path without a parent
     Text pattern_;
-    std::size_t depth_;
     int dotsPending_;      // "." and ".." still to give out
     int takeUpError_ = 0;  // errno of a failed take-up, raised by next()
     std::string lastName_; // the entry given out last

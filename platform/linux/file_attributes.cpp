@@ -243,9 +243,4 @@ void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attribute
     }
 }
 
-void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
-                     const Text& windowsPath) {
-    setAttributesAt(AT_FDCWD, nativePath, attributes, windowsPath);
-}
-
 } // namespace pellatrix::linux

@@ -39,9 +39,6 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
 // saves reading user.DOSATTRIB again while the inode and change time show nothing changed.
 void setAttributesAt(int dirFd, const std::string& name, std::uint32_t attributes,
                      const Text& windowsPath, const EntryRead* earlier = nullptr);
-// The same for a native path (relative to the current directory, or absolute).
-void setAttributesOf(const std::string& nativePath, std::uint32_t attributes,
-                     const Text& windowsPath);
 
 // The process's umask, read without changing it.
 mode_t processUmask();

@@ -20,10 +20,6 @@ constexpr std::size_t kBufferSize = 1 << 20; // the read/write fallback's buffer
 // O_NONBLOCK: a pipe swapped in for a file must not block the open; fstat then refuses it.
 constexpr int kOpenSourceFile = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-Failure errnoCode(int error) {
-    return {error, std::generic_category()};
-}
-
 // Links the unnamed file tmpFd into dstFolder as name. linkat with AT_EMPTY_PATH names the
 // file straight from its descriptor; kernels before 6.10 allow that only to privileged
 // processes, and then the file is reached through /proc, whose lookup costs more.

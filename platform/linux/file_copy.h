@@ -21,6 +21,10 @@ namespace pellatrix::linux {
 // What one attempt gave: empty when it succeeded.
 using Failure = std::error_code;
 
+inline Failure errnoCode(int error) {
+    return {error, std::generic_category()};
+}
+
 class FileCopy {
   public:
     // Polled between the chunks of a file's data, on the thread that copies it.

@@ -12,12 +12,16 @@
 
 #include "directory_reader.h"
 
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace pellatrix::linux {
+
+// How the copy and its count open a folder: for listing, never through a link.
+inline constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct FolderJobs; // a copy's jobs for the files of one folder
 

@@ -10,7 +10,6 @@
 namespace pellatrix::linux {
 namespace {
 
-constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // The count keeps fewer folders open than the copy: its descriptors come on top of the
 // copy's.
 constexpr std::size_t kCountOpenLevels = 2;
