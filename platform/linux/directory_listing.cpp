@@ -190,8 +190,7 @@ void DirectoryListing::putAside() {
 }
 
 void DirectoryListing::takeUpFrom(int childFd) {
-    UniqueFd folder(openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder || !reader_.takeUp(std::move(folder)))
+    if (!reader_.takeUpFrom(childFd))
         takeUpError_ = errno;
     run_.folder = reader_.fd();
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,11 @@ bool DirectoryReader::putAside() {
     buffer_.reset();
     used_ = at_ = 0;
     return true;
+}
+
+bool DirectoryReader::takeUpFrom(int childFd) {
+    UniqueFd up(openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return up && takeUp(std::move(up));
 }
 
 bool DirectoryReader::takeUp(UniqueFd folder) {

@@ -41,6 +41,8 @@ class DirectoryReader {
     // folder as before (device and inode), else false with errno ESTALE. The next entry is the
     // one after the last given out.
     bool takeUp(UniqueFd folder);
+    // The same through ".." of a child folder open at childFd, as a walk comes back up.
+    bool takeUpFrom(int childFd);
 
   private:
     UniqueFd fd_;

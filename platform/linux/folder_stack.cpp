@@ -31,14 +31,10 @@ bool FolderStack::reopenParent() {
         return true;
     Level& child = levels_.back();
     Level& parent = levels_[levels_.size() - 2];
-    constexpr int kOpenParent = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (parent.source.isAside()) {
-        UniqueFd up(openat(child.source.fd(), "..", kOpenParent));
-        if (!up || !parent.source.takeUp(std::move(up)))
-            return false;
-    }
+    if (parent.source.isAside() && !parent.source.takeUpFrom(child.source.fd()))
+        return false;
     if (!parent.destination && child.destination) {
-        UniqueFd up(openat(child.destination.get(), "..", kOpenParent));
+        UniqueFd up(openat(child.destination.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         FolderIdentity identity;
         if (!up || !identityOf(up.get(), identity))
             return false;

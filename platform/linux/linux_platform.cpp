@@ -27,6 +27,11 @@ bool meansNothingToList(int error) {
     return error == ENOENT || error == ENOTDIR || error == ENODEV;
 }
 
+// The errno that a platform error stands for; ENOENT for one of the program's own.
+int errnoOf(const PlatformError& error) {
+    return error.code().category() == std::generic_category() ? error.code().value() : ENOENT;
+}
+
 // Raises the platform error for errno `error`; a link on the way says so in words.
 [[noreturn]] void throwFor(int error, const char* operation, const Text& path) {
     if (error == ELOOP)
@@ -113,14 +118,7 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
     // Both folders are reached from their drive's root, which is held for the run: nothing
     // on the way is resolved anew while the copy runs.
     const auto rootOf = [this](char16_t drive) -> DriveRoot {
-        return [this, drive](bool makeIfMissing) {
-            try {
-                return heldRoot(drive, makeIfMissing);
-            } catch (const PlatformError& error) {
-                errno = error.code().value();
-                return -1;
-            }
-        };
+        return [this, drive](bool makeIfMissing) { return heldRootOrErrno(drive, makeIfMissing); };
     };
     const auto observer = ui_->beginCopy();
     try {
@@ -337,9 +335,18 @@ int LinuxPlatform::rootOf(const Text& windowsPath, std::string& relative) {
     try {
         DriveMapping::PathOnDrive located = drives_.locate(windowsPath);
         relative = std::move(located.relative);
-        return heldRoot(located.drive);
+        return heldRootOrErrno(located.drive, false);
     } catch (const PlatformError& error) {
-        errno = error.code().category() == std::generic_category() ? error.code().value() : ENOENT;
+        errno = errnoOf(error);
+        return -1;
+    }
+}
+
+int LinuxPlatform::heldRootOrErrno(char16_t drive, bool makeIfMissing) {
+    try {
+        return heldRoot(drive, makeIfMissing);
+    } catch (const PlatformError& error) {
+        errno = errnoOf(error);
         return -1;
     }
 }

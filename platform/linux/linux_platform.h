@@ -58,6 +58,8 @@ class LinuxPlatform : public PlatformServices {
     // The held root of windowsPath's drive, with the native path below it in relative; -1 with
     // errno set when there is no such drive or its root cannot be opened.
     int rootOf(const Text& windowsPath, std::string& relative);
+    // heldRoot, with -1 and errno set instead of an exception.
+    int heldRootOrErrno(char16_t drive, bool makeIfMissing);
     // Keeps the descriptors of a deep walk bounded: puts aside the listing kOpenListings
     // levels above a new one.
     void boundOpenListings(DirectoryListing& newest);
