@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
@@ -191,6 +190,8 @@ class CopyEngine {
     // large file, which is only opened and left in the job (Whole); on the walking thread with
     // a finishing thread, all but putting a file in place (Finish).
     Failure attempt(Job& job, FileCopy::Chunks& chunks, Share share);
+    // Once a file's copy is in place, a move removes its source.
+    Failure removeMovedSource(const Job& job) const;
     void runOnCopyingThread(Batch& batch);
     // On the walking thread: what a job gave, a large file copied, a failure asked about.
     void handle(Job& job, FolderJobs& folder);
@@ -650,9 +651,13 @@ Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, Share share) {
     } else {
         failure = make_error_code(PellatrixError::NotAFile); // a pipe, device or socket
     }
-    if (!failure && request_.move && unlinkat(job.srcFolder, name, 0) != 0)
+    return failure ? failure : removeMovedSource(job);
+}
+
+Failure CopyEngine::removeMovedSource(const Job& job) const {
+    if (request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
         return errnoCode(errno);
-    return failure;
+    return {};
 }
 
 void CopyEngine::runOnCopyingThread(Batch& batch) {
@@ -666,8 +671,8 @@ void CopyEngine::runOnCopyingThread(Batch& batch) {
         if (job.written.fd) {
             // Written by the walking thread: put in place.
             job.failure = files_.place(job.written, job.dstFolder, job.name.c_str());
-            if (!job.failure && request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
-                job.failure = errnoCode(errno);
+            if (!job.failure)
+                job.failure = removeMovedSource(job);
             continue;
         }
         try {
@@ -690,8 +695,8 @@ void CopyEngine::handle(Job& job, FolderJobs& folder) {
         failure = files_.copyFile(job.largeSource.get(), job.status, job.dstFolder,
                                   job.name.c_str(), chunks);
         job.largeSource.reset();
-        if (!failure && request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
-            failure = errnoCode(errno);
+        if (!failure)
+            failure = removeMovedSource(job);
     } else if (!failure) {
         progress_.bytesDone += job.bytes;
     }
