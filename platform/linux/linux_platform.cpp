@@ -197,6 +197,10 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
         boundOpenListings(*listing);
         open_.push_back(listing.get());
         justListed_ = listing.get();
+        if (folder.ends_with(u'\\')) { // the walk names its entries by this very path
+            pathKnownFor_ = listing.get();
+            innermostPath_ = folder;
+        }
     }
     const ListingHandle handle = nextListing_++;
     listings_.emplace(handle, std::move(listing));
@@ -214,10 +218,11 @@ bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
 
 void LinuxPlatform::closeListing(ListingHandle handle) {
     justListed_ = nullptr;
-    pathKnownFor_ = nullptr;
     const auto it = listings_.find(handle);
     if (it == listings_.end())
         return;
+    if (pathKnownFor_ == it->second.get())
+        pathKnownFor_ = nullptr;
     if (DirectoryListing* listing = it->second.get()) {
         // A folder above that was put aside is taken up again through this one's "..".
         DirectoryListing* parent = listing->parent();
@@ -317,7 +322,7 @@ UniqueFd LinuxPlatform::openFolder(std::u16string_view windowsFolder, DirectoryL
     if (listing && !listing->isAside() && listing->lastWasFolder() && windowsFolder.size() > 2) {
         const std::size_t slash = windowsFolder.find_last_of(u'\\', windowsFolder.size() - 2);
         if (slash != std::u16string_view::npos &&
-            listing->isFolder(windowsFolder.substr(0, slash + 1)) &&
+            isInnermostFolder(windowsFolder.substr(0, slash + 1)) &&
             DriveMapping::nativeNameOf(windowsFolder.substr(
                 slash + 1, windowsFolder.size() - slash - 2)) == listing->lastName()) {
             parent = listing;
