@@ -2,22 +2,22 @@
 #include "our_code.h"
 
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/quiet_user_interface.h"
+#include "platform/linux/ui/quiet_user_interface.h"
 #include "walker/lost_read_only_dir.h"
 
 namespace pellatrix::bench {
 namespace {
 
-linux::LinuxPlatform makePlatform() {
+linuxos::LinuxPlatform makePlatform() {
     // C: is not used: every path goes through Z:, which is the root of the Linux tree.
-    return linux::LinuxPlatform(linux::DriveMapping("/nonexistent-pellatrix-c"),
-                                std::make_unique<linux::QuietUserInterface>(Reply::Yes));
+    return linuxos::LinuxPlatform(linuxos::DriveMapping("/nonexistent-pellatrix-c"),
+                                  std::make_unique<linuxos::QuietUserInterface>(Reply::Yes));
 }
 
 } // namespace
 
 bool copyWithOurCode(const std::string& sourceFolder, const std::string& destinationFolder) {
-    linux::LinuxPlatform platform = makePlatform();
+    linuxos::LinuxPlatform platform = makePlatform();
     const Text source = platform.drives().windowsPathOf(sourceFolder);
     const Text destination = platform.drives().windowsPathOf(destinationFolder);
     FileOpStruct op;
@@ -29,7 +29,7 @@ bool copyWithOurCode(const std::string& sourceFolder, const std::string& destina
 }
 
 void walkWithOurCode(const std::string& folder) {
-    linux::LinuxPlatform platform = makePlatform();
+    linuxos::LinuxPlatform platform = makePlatform();
     LostReadOnlyDir walker(platform);
     walker.Change(platform.drives().windowsPathOf(folder));
 }

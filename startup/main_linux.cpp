@@ -1,8 +1,8 @@
 // The Linux entry point: the command line (GNU conventions), the Linux platform, the job, the
 // exit status.
-#include "platform/linux/display_text.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/unattended_user_interface.h"
+#include "platform/linux/ui/display_text.h"
+#include "platform/linux/ui/unattended_user_interface.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 #include "startup/mdl2.h"
@@ -113,15 +113,15 @@ int main(int argc, char** argv) {
     }
     const bool unattended = line.action == Action::InstallUnattended;
     try {
-        const linux::DriveMapping drives = linux::DriveMapping::fromEnvironment();
-        std::unique_ptr<linux::UserInterface> ui =
-            unattended ? std::make_unique<linux::UnattendedUserInterface>(drives)
-                       : linux::makeUserInterface(drives);
-        linux::LinuxPlatform platform(drives, std::move(ui));
+        const linuxos::DriveMapping drives = linuxos::DriveMapping::fromEnvironment();
+        std::unique_ptr<linuxos::UserInterface> ui =
+            unattended ? std::make_unique<linuxos::UnattendedUserInterface>(drives)
+                       : linuxos::makeUserInterface(drives);
+        linuxos::LinuxPlatform platform(drives, std::move(ui));
         // A Linux user reads Linux paths: the report shows the native one.
         return runProgram(
             platform, unattended ? kUnattended : StartOptions{}, reportOnStandardError,
-            [&drives](const Text& path) { return fromUtf8(linux::displayPath(drives, path)); });
+            [&drives](const Text& path) { return fromUtf8(linuxos::displayPath(drives, path)); });
     } catch (const std::exception& error) {
         reportOnStandardError(describeError(error)); // the platform itself could not be made
         return Mdl2::kExitError;

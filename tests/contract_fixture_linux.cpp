@@ -2,9 +2,9 @@
 // every other path is reached through Z:.
 #include "contract_fixture.h"
 #include "faulty_file_system.h"
-#include "platform/linux/file_attributes.h"
+#include "platform/linux/files/file_attributes.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/quiet_user_interface.h"
+#include "platform/linux/ui/quiet_user_interface.h"
 #include "temp_folder.h"
 
 #include <sys/xattr.h>
@@ -13,8 +13,8 @@
 namespace pellatrix::testing {
 namespace {
 
-const linux::DriveMapping& drives() {
-    static const linux::DriveMapping mapping(
+const linuxos::DriveMapping& drives() {
+    static const linuxos::DriveMapping mapping(
         (std::filesystem::temp_directory_path() / ("pellatrix-c-" + std::to_string(getpid())))
             .string());
     return mapping;
@@ -23,8 +23,8 @@ const linux::DriveMapping& drives() {
 } // namespace
 
 std::unique_ptr<PlatformServices> makePlatformUnderTest() {
-    return std::make_unique<linux::LinuxPlatform>(
-        drives(), std::make_unique<linux::QuietUserInterface>(Reply::No));
+    return std::make_unique<linuxos::LinuxPlatform>(
+        drives(), std::make_unique<linuxos::QuietUserInterface>(Reply::No));
 }
 
 Text platformPathOf(const std::filesystem::path& native) {
@@ -32,7 +32,7 @@ Text platformPathOf(const std::filesystem::path& native) {
 }
 
 bool storeDosAttributes(const std::filesystem::path& file, const std::string& value, std::string&) {
-    return setxattr(file.c_str(), linux::kDosAttributeName, value.data(), value.size(), 0) == 0;
+    return setxattr(file.c_str(), linuxos::kDosAttributeName, value.data(), value.size(), 0) == 0;
 }
 
 bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,

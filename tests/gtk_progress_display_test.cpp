@@ -1,10 +1,10 @@
 // The progress window's texts and its redraw throttle, worked out without a display.
-#include "platform/linux/gtk/progress_display.h"
-#include "platform/linux/progress_throttle.h"
+#include "platform/linux/ui/gtk/progress_display.h"
+#include "platform/linux/ui/progress_throttle.h"
 
 #include <gtest/gtest.h>
 
-namespace pellatrix::linux::gtk {
+namespace pellatrix::linuxos::gtk {
 namespace {
 
 using namespace std::chrono_literals;
@@ -47,4 +47,4 @@ TEST(ProgressThrottle, LetsTheFirstUpdateThroughThenOnePerInterval) {
 }
 
 } // namespace
-} // namespace pellatrix::linux::gtk
+} // namespace pellatrix::linuxos::gtk

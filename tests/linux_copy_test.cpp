@@ -1,8 +1,8 @@
 // The Linux copy engine on real folders: what it guarantees when things go wrong.
 #include "faulty_file_system.h"
-#include "platform/linux/copy_engine.h"
-#include "platform/linux/file_attributes.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/copy/copy_engine.h"
+#include "platform/linux/files/file_attributes.h"
+#include "platform/linux/sys/unique_fd.h"
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 #include <sys/xattr.h>
 #include <thread>
 
-namespace pellatrix::linux {
+namespace pellatrix::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
@@ -431,4 +431,4 @@ TEST(FileAttributesTest, AStoredReadOnlyBitIsClearedEvenWhenStoredSinceTheEarlie
 }
 
 } // namespace
-} // namespace pellatrix::linux
+} // namespace pellatrix::linuxos

@@ -1,10 +1,10 @@
 // Linux path translation, resolution below a held folder, folder reading and DOS pattern
 // matching.
-#include "platform/linux/beneath.h"
-#include "platform/linux/directory_reader.h"
-#include "platform/linux/display_text.h"
-#include "platform/linux/drive_mapping.h"
-#include "platform/linux/wildcard_match.h"
+#include "platform/linux/files/drive_mapping.h"
+#include "platform/linux/files/wildcard_match.h"
+#include "platform/linux/sys/beneath.h"
+#include "platform/linux/sys/directory_reader.h"
+#include "platform/linux/ui/display_text.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 #include "temp_folder.h"
@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <set>
 
-namespace pellatrix::linux {
+namespace pellatrix::linuxos {
 namespace {
 
 TEST(DriveMappingTest, CIsTheDataFolderZIsTheRootAndThereIsNoOther) {
@@ -138,4 +138,4 @@ TEST(WildcardTest, DosMeaningOfStarAndQuestionMark) {
 }
 
 } // namespace
-} // namespace pellatrix::linux
+} // namespace pellatrix::linuxos

@@ -4,8 +4,8 @@
 // stack), where each run ends with the whole job done or with an error, never with a crash or
 // a part silently left undone.
 #include "contract_fixture.h"
-#include "platform/linux/file_attributes.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/files/file_attributes.h"
+#include "platform/linux/sys/unique_fd.h"
 #include "platform/text_encoding.h"
 #include "walker/lost_read_only_dir.h"
 
@@ -21,7 +21,7 @@ namespace pellatrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using linux::UniqueFd;
+using linuxos::UniqueFd;
 
 class LinuxPlatformTest : public PlatformTest {
   protected:
@@ -70,7 +70,7 @@ TEST_F(LinuxPlatformTest, AttributesReadByTheListingAnswerOnlyUntilSomethingChan
     // makes the next read go to the disk.
     writeFile(temp / "hidden" / "f", "x");
     makeReadOnly(temp / "hidden" / "f");
-    ASSERT_EQ(setxattr((temp / "hidden").c_str(), linux::kDosAttributeName, "0x2", 3, 0), 0);
+    ASSERT_EQ(setxattr((temp / "hidden").c_str(), linuxos::kDosAttributeName, "0x2", 3, 0), 0);
     FindData data;
     const Listing outer{*platform, listUntil(at(""), u"hidden", data)};
     EXPECT_EQ(data.dwFileAttributes, kDir | kHidden);
@@ -106,7 +106,7 @@ TEST_F(LinuxPlatformTest, AFolderReadOnTwoThreadsGivesEachEntryOnceWithItsOwnAtt
             bits |= kRO;
         }
         if (i % 5 == 0) {
-            ASSERT_EQ(setxattr(path.c_str(), linux::kDosAttributeName, "0x2", 3, 0), 0);
+            ASSERT_EQ(setxattr(path.c_str(), linuxos::kDosAttributeName, "0x2", 3, 0), 0);
             bits |= kHidden;
         }
         expected[fromUtf8(name)] = bits;

@@ -2,11 +2,11 @@
 // them, and the user interface that the factory picked.
 #include "linux_platform.h"
 
-#include "beneath.h"
-#include "copy_engine.h"
-#include "file_attributes.h"
-#include "posix_error.h"
-#include "wildcard_match.h"
+#include "platform/linux/copy/copy_engine.h"
+#include "platform/linux/files/file_attributes.h"
+#include "platform/linux/files/wildcard_match.h"
+#include "platform/linux/sys/beneath.h"
+#include "platform/linux/sys/posix_error.h"
 
 #include <algorithm>
 
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace pellatrix::linux {
+namespace pellatrix::linuxos {
 namespace {
 
 // Failures that mean, as on Windows, that there is nothing to list: the thing is missing, a
@@ -382,4 +382,4 @@ void LinuxPlatform::endProgram() {
     ui_->close();
 }
 
-} // namespace pellatrix::linux
+} // namespace pellatrix::linuxos

@@ -1,16 +1,16 @@
 // The Linux implementation of the platform services.
 #pragma once
 
-#include "directory_listing.h"
-#include "drive_mapping.h"
-#include "user_interface.h"
+#include "platform/linux/files/directory_listing.h"
+#include "platform/linux/files/drive_mapping.h"
+#include "platform/linux/ui/user_interface.h"
 
 #include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
 
-namespace pellatrix::linux {
+namespace pellatrix::linuxos {
 
 class LinuxPlatform : public PlatformServices {
   public:
@@ -91,4 +91,4 @@ class LinuxPlatform : public PlatformServices {
 inline constexpr int kShellCopyFailed = 1;
 inline constexpr int kShellBadRequest = 2;
 
-} // namespace pellatrix::linux
+} // namespace pellatrix::linuxos

@@ -1,8 +1,8 @@
 // libFuzzer target over the text encoding, the Linux path translation and pattern matching:
 // whatever the bytes, conversions round-trip (bytes that are not UTF-8 as lone surrogates),
 // paths keep their components, and matching ends with a sane answer.
-#include "platform/linux/drive_mapping.h"
-#include "platform/linux/wildcard_match.h"
+#include "platform/linux/files/drive_mapping.h"
+#include "platform/linux/files/wildcard_match.h"
 #include "platform/text_encoding.h"
 
 #include <algorithm>
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every absolute Linux path survives the drive mapping, on C: and on Z:, names that are
     // not UTF-8 or that hold a backslash included; a backslash never becomes a separator.
     if (bytes.find('\0') == std::string::npos) {
-        const linux::DriveMapping drives("/home/u/.local/share");
+        const linuxos::DriveMapping drives("/home/u/.local/share");
         for (const std::string& native : {"/" + bytes, "/home/u/.local/share/" + bytes}) {
             const Text windows = drives.windowsPathOf(native);
             require(windows.size() >= 3 && windows[1] == u':' && windows[2] == u'\\');
@@ -53,11 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto cut = bytes.find('\0');
     const Text pattern = fromUtf8(std::string_view(bytes).substr(0, cut));
     const Text name = cut == std::string::npos ? Text() : fromUtf8(bytes.substr(cut + 1));
-    const bool matched = linux::matchesWildcard(pattern, name);
-    require(linux::matchesWildcard(u"*", name));
-    if (!linux::hasWildcards(name))
-        require(linux::matchesWildcard(name, name));
-    if (!linux::hasWildcards(pattern) && matched)
+    const bool matched = linuxos::matchesWildcard(pattern, name);
+    require(linuxos::matchesWildcard(u"*", name));
+    if (!linuxos::hasWildcards(name))
+        require(linuxos::matchesWildcard(name, name));
+    if (!linuxos::hasWildcards(pattern) && matched)
         require(pattern.size() == name.size() || pattern.ends_with(u".*"));
     return 0;
 }
