@@ -13,9 +13,9 @@ Text singleNameList(const Text& name) {
 
 } // namespace
 
-FileOperationResult RunFileOperation(PlatformServices& platform, const WindowHandle& hwnd,
+FileOperationResult RunFileOperation(PlatformServices& platform, WindowHandle hwnd,
                                      const Text& str_Source, const Text& str_Destination,
-                                     const std::int16_t& mode, const std::uint16_t& extraFlags) {
+                                     std::int16_t mode, std::uint16_t extraFlags) {
     if (str_Source.empty() || str_Destination.empty())
         return {};
     FileOpStruct op;
@@ -26,7 +26,7 @@ FileOperationResult RunFileOperation(PlatformServices& platform, const WindowHan
     op.fFlags = ShellFlag::NoConfirmation | extraFlags;
     op.fAnyOperationsAborted = false;
     const int code = platform.shellFileOperation(op);
-    return {true, code, op.fAnyOperationsAborted};
+    return {code, op.fAnyOperationsAborted};
 }
 
 } // namespace pellatrix

@@ -9,9 +9,8 @@ namespace pellatrix {
 
 // What the shell reported for one request.
 struct FileOperationResult {
-    bool requested = false; // false when the source or the destination was empty
-    int code = 0;           // the shell's result: 0 when everything went through
-    bool aborted = false;   // the user cancelled
+    int code = 0;         // the shell's result: 0 when everything went through
+    bool aborted = false; // the user cancelled
 
     bool failed() const { return code != 0 || aborted; }
 };
@@ -19,8 +18,8 @@ struct FileOperationResult {
 // Copies (mode other than 1) or moves (mode 1) the files that str_Source names into
 // str_Destination, asking no confirmation questions; extraFlags (ShellFlag bits) are passed to
 // the shell besides. Issues no request when either is empty.
-FileOperationResult RunFileOperation(PlatformServices& platform, const WindowHandle& hwnd,
+FileOperationResult RunFileOperation(PlatformServices& platform, WindowHandle hwnd,
                                      const Text& str_Source, const Text& str_Destination,
-                                     const std::int16_t& mode, const std::uint16_t& extraFlags = 0);
+                                     std::int16_t mode, std::uint16_t extraFlags = 0);
 
 } // namespace pellatrix

@@ -2,6 +2,7 @@
 // listing order that the test controls, scripted replies, fault injection and a call log.
 #pragma once
 
+#include "platform/held_paths.h"
 #include "platform/platform_error.h"
 #include "platform/platform_services.h"
 #include "platform/text_encoding.h"
@@ -64,6 +65,10 @@ class FakePlatform : public PlatformServices {
     std::vector<FileOpStruct> shellRequests;
     int openListings() const { return static_cast<int>(listings_.size()); }
     int setAttributeCalls = 0;
+    // Calls that name an entry or folder other than the one the innermost listing has just
+    // given out, where HeldPaths places it: a walk names nothing else, so a platform reaches
+    // everything it walks from the listing it holds.
+    int unheldCalls = 0;
 
     int messageBox(const Text& text, const Text& title, int style) override {
         log("messageBox " + narrow(title) + " " + std::to_string(style), text);
@@ -115,20 +120,30 @@ class FakePlatform : public PlatformServices {
         }
         if (onOpenListing)
             onOpenListing(pattern);
+        const HeldPaths::Place at = held_.place(folder);
+        if (held_.innermost() && !(at.from == held_.innermost() && at.listedLast))
+            ++unheldCalls;
         if (listing.entries.empty())
             return kInvalidListing;
         fill(listing, data);
+        held_.opened(nextHandle_, folder, at);
+        held_.gave(nextHandle_, data.cFileName.data());
         listings_[nextHandle_] = std::move(listing);
         return nextHandle_++;
     }
     bool advanceListing(ListingHandle listing, FindData& data) override {
-        return fill(listings_.at(listing), data);
+        if (!fill(listings_.at(listing), data))
+            return false;
+        held_.gave(listing, data.cFileName.data());
+        return true;
     }
     void closeListing(ListingHandle listing) override {
         if (listings_.erase(listing) != 1)
             throw std::logic_error("fake: closing a listing that is not open");
+        held_.closed(listing);
     }
     std::uint32_t readAttributes(const Text& path) override {
+        countUnheld(path);
         if (!nodes_.count(path))
             throw PlatformError(std::make_error_code(std::errc::no_such_file_or_directory),
                                 "read the attributes of", path);
@@ -136,6 +151,7 @@ class FakePlatform : public PlatformServices {
     }
     void setAttributes(const Text& path, std::uint32_t attributes) override {
         log("setAttributes " + std::to_string(attributes), path);
+        countUnheld(path);
         ++setAttributeCalls;
         if (failingSetAttributes.count(path))
             throw PlatformError(std::make_error_code(std::errc::permission_denied),
@@ -159,6 +175,12 @@ class FakePlatform : public PlatformServices {
         return slash == Text::npos ? std::pair{Text(), path}
                                    : std::pair{path.substr(0, slash), path.substr(slash + 1)};
     }
+    void countUnheld(const Text& path) {
+        const auto [folder, name] = splitParent(path);
+        const HeldPaths::Place at = held_.place(folder);
+        if (!(at.from == held_.innermost() && held_.isListedLast(at, name)))
+            ++unheldCalls;
+    }
     void log(const std::string& operation, const Text& path = {}) {
         calls.push_back(path.empty() ? operation : operation + " " + narrow(path));
     }
@@ -175,6 +197,7 @@ class FakePlatform : public PlatformServices {
     std::map<Text, Node> nodes_;
     std::map<ListingHandle, Listing> listings_;
     ListingHandle nextHandle_ = 100;
+    HeldPaths held_{[](std::u16string_view a, std::u16string_view b) { return a == b; }};
 };
 
 } // namespace pellatrix::testing

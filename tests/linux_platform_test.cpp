@@ -46,8 +46,8 @@ class LinuxPlatformTest : public PlatformTest {
 };
 
 TEST_F(LinuxPlatformTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) {
-    // Seventeen listings open below the first put it aside; it is taken up through ".." of the
-    // one below it, which now lies elsewhere: going on there would walk another folder.
+    // Listings opened far enough below the second put it aside; it is taken up through ".." of
+    // the one below it, which now lies elsewhere: going on there would walk another folder.
     fs::path deepest = temp / "top";
     for (int level = 0; level < 18; ++level)
         deepest /= "d";
@@ -57,10 +57,11 @@ TEST_F(LinuxPlatformTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) 
     FindData data;
     for (int level = 0; level < 18; ++level, folder += u"\\d")
         listings.push_back(listUntil(folder, u"d", data));
-    fs::rename(temp / "top" / "d", temp / "elsewhere");
-    for (int level = 17; level > 0; --level)
+    fs::rename(temp / "top" / "d" / "d", temp / "elsewhere");
+    for (int level = 17; level > 1; --level)
         platform->closeListing(listings[static_cast<std::size_t>(level)]);
-    EXPECT_THROW(while (platform->advanceListing(listings[0], data)){}, PlatformError);
+    EXPECT_THROW(while (platform->advanceListing(listings[1], data)){}, PlatformError);
+    platform->closeListing(listings[1]);
     platform->closeListing(listings[0]);
 }
 

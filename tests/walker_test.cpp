@@ -22,6 +22,7 @@ class WalkerTest : public ::testing::Test {
     void walk(const Text& path) {
         walker.Change(path);
         EXPECT_EQ(fake.openListings(), 0) << "every listing is closed";
+        EXPECT_EQ(fake.unheldCalls, 0) << "the walk names only what its listings gave out";
     }
 };
 

@@ -27,11 +27,6 @@ bool meansNothingToList(int error) {
     return error == ENOENT || error == ENOTDIR || error == ENODEV;
 }
 
-// The errno that a platform error stands for; ENOENT for one of the program's own.
-int errnoOf(const PlatformError& error) {
-    return error.code().category() == std::generic_category() ? error.code().value() : ENOENT;
-}
-
 // Raises the platform error for errno `error`; a link on the way says so in words.
 [[noreturn]] void throwFor(int error, const char* operation, const Text& path) {
     if (error == ELOOP)
@@ -63,10 +58,26 @@ Text firstName(const Text& list) {
     return list.substr(0, list.find(u'\0'));
 }
 
+// Linux names are compared exactly.
+bool sameNativeName(std::u16string_view a, std::u16string_view b) {
+    return a == b;
+}
+
+// The native form of "\"-separated Windows names below a folder: "a\b" -> "a/b".
+std::string nativeRelative(std::u16string_view windowsNames) {
+    Text names(windowsNames);
+    for (char16_t& c : names)
+        if (c == u'\\')
+            c = u'/';
+    return DriveMapping::nativeNameOf(names);
+}
+
 } // namespace
 
 LinuxPlatform::LinuxPlatform(DriveMapping drives, std::unique_ptr<UserInterface> ui)
-    : drives_(std::move(drives)), ui_(std::move(ui)) {}
+    : drives_(std::move(drives)), ui_(std::move(ui)), held_(sameNativeName) {}
+
+LinuxPlatform::~LinuxPlatform() = default;
 
 int LinuxPlatform::messageBox(const Text& text, const Text& title, int style) {
     return ui_->messageBox(text, title, style);
@@ -115,38 +126,38 @@ int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
     request.pattern = from.substr(slash + 1);
     request.destinationDisplay = to.ends_with(u'\\') ? to : to + u'\\';
     request.move = op.wFunc == ShellOperation::Move;
+    const auto observer = ui_->beginCopy();
     // Both folders are reached from their drive's root, which is held for the run: nothing
     // on the way is resolved anew while the copy runs.
-    const auto rootOf = [this](char16_t drive) -> DriveRoot {
-        return [this, drive](bool makeIfMissing) { return heldRootOrErrno(drive, makeIfMissing); };
-    };
-    const auto observer = ui_->beginCopy();
-    try {
-        const DriveMapping::PathOnDrive source = drives_.locate(request.sourceDisplay);
-        const DriveMapping::PathOnDrive destination = drives_.locate(request.destinationDisplay);
-        request.sourceRoot = rootOf(source.drive);
-        request.sourceFolder = source.relative;
-        request.destinationRoot = rootOf(destination.drive);
-        request.destinationFolder = destination.relative;
-    } catch (const PlatformError& error) {
-        observer->copyFailed(error.path(), error.code());
-        observer->finished({});
-        return kShellCopyFailed;
+    DriveMapping::PathOnDrive source, destination;
+    for (const auto& [path, located] : {std::pair{&request.sourceDisplay, &source},
+                                        std::pair{&request.destinationDisplay, &destination}}) {
+        if (!drives_.locate(*path, *located)) {
+            observer->copyFailed(*path, std::error_code(errno, std::generic_category()));
+            observer->finished({});
+            return kShellCopyFailed;
+        }
     }
+    const auto rootOfDrive = [this](char16_t drive) -> DriveRoot {
+        return [this, drive](bool makeIfMissing) { return root(drive, makeIfMissing); };
+    };
+    request.sourceRoot = rootOfDrive(source.drive);
+    request.sourceFolder = source.relative;
+    request.destinationRoot = rootOfDrive(destination.drive);
+    request.destinationFolder = destination.relative;
     const CopyOutcome outcome = copyMatchingEntries(request, *observer);
     op.fAnyOperationsAborted = outcome.cancelled;
     return outcome.succeeded() ? 0 : kShellCopyFailed;
 }
 
 ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
-    justListed_ = nullptr;
+    justListed_ = 0;
     const auto slash = pattern.find_last_of(u"\\/");
     if (slash == Text::npos || slash + 1 == pattern.size())
         return kInvalidListing;
     const std::u16string_view folder(pattern.data(), slash + 1);
     Text name = pattern.substr(slash + 1);
 
-    std::unique_ptr<DirectoryListing> listing;
     if (!hasWildcards(name)) {
         // A plain name lists that one entry, as it is spelt on the disk.
         if (name == u"." || name == u"..")
@@ -164,78 +175,104 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
             throwFor(errno, "read the attributes of", pattern);
         }
         setFindData(data, attributes, name);
-    } else {
-        if (stackNearlyFull())
-            throw PlatformError(make_error_code(PellatrixError::TooDeep), "list", Text(folder));
-        DirectoryListing* parent = nullptr;
-        UniqueFd opened = openFolder(folder, parent);
-        if (!opened) {
-            if (meansNothingToList(errno))
-                return kInvalidListing;
-            throwFor(errno, "list", Text(folder));
-        }
-        // Below a listing, the folder is known by its name there; otherwise by its path.
-        std::u16string_view known = folder;
-        if (parent) {
-            known.remove_suffix(1);
-            known.remove_prefix(known.find_last_of(u'\\') + 1);
-        }
-        if (!helperTried_) {
-            helperTried_ = true;
-            try {
-                if (std::thread::hardware_concurrency() > 1)
-                    helper_ = std::make_unique<EntryRunHelper>();
-            } catch (const std::system_error&) {
-                // no thread to spare: each listing reads its entries alone
-            }
-        }
-        listing = std::make_unique<DirectoryListing>(
-            std::move(opened), parent, Text(known), std::move(name),
-            !DriveMapping::isDriveRoot(folder), helper_.get());
-        if (!listing->next(data))
-            return kInvalidListing; // nothing matches
-        boundOpenListings(*listing);
-        open_.push_back(listing.get());
-        justListed_ = listing.get();
-        if (folder.ends_with(u'\\')) { // the walk names its entries by this very path
-            pathKnownFor_ = listing.get();
-            innermostPath_ = folder;
-        }
+        const ListingHandle handle = nextListing_++;
+        listings_.emplace(handle, OpenListing{}); // it has given its one entry out
+        return handle;
     }
+
+    if (stackNearlyFull())
+        throw PlatformError(make_error_code(PellatrixError::TooDeep), "list", Text(folder));
+    const HeldPaths::Place at = placeOfFolder(folder);
+    // The entry that the innermost listing of a walk has just given out is the next level of
+    // that walk, opened from it; any other folder starts a walk of its own.
+    Walk* walk = nullptr;
+    const DirectoryListing* parent = nullptr;
+    UniqueFd opened;
+    const auto outer = at.isListing && at.listedLast ? listings_.find(at.from) : listings_.end();
+    if (outer != listings_.end() && outer->second.walk->handles.back() == at.from) {
+        walk = outer->second.walk;
+        parent = outer->second.listing.get();
+        opened = openBeneath(parent->fd(), parent->lastName(), O_RDONLY | O_DIRECTORY);
+    } else {
+        opened = openFolder(at, O_RDONLY | O_DIRECTORY);
+    }
+    if (!opened) {
+        if (meansNothingToList(errno))
+            return kInvalidListing;
+        throwFor(errno, "list", Text(folder));
+    }
+    if (!walk)
+        walk = &walks_.emplace_back();
     const ListingHandle handle = nextListing_++;
-    listings_.emplace(handle, std::move(listing));
+    held_.opened(handle, folder, at);
+    DirectoryListing& listing = addLevel(*walk, handle, std::move(opened), parent, std::move(name),
+                                         !DriveMapping::isDriveRoot(folder));
+    bool matched = false;
+    try {
+        matched = listing.next(data);
+    } catch (const std::exception&) {
+        closeListing(handle);
+        throw;
+    }
+    if (!matched) {
+        closeListing(handle);
+        return kInvalidListing;
+    }
+    held_.gave(handle, listing.lastWindowsName());
+    justListed_ = handle;
     return handle;
 }
 
-bool LinuxPlatform::advanceListing(ListingHandle listing, FindData& data) {
-    justListed_ = nullptr;
-    const auto it = listings_.find(listing);
-    if (it == listings_.end() || !it->second || !it->second->next(data))
+DirectoryListing& LinuxPlatform::addLevel(Walk& walk, ListingHandle handle, UniqueFd folder,
+                                          const DirectoryListing* parent, Text pattern, bool dots) {
+    // The level that this one puts aside lets go of what it reads ahead first.
+    if (walk.levels.pushPutsAside())
+        listingOf(walk.handles[walk.levels.nextPutAsideDepth()])->prepareAside();
+    walk.levels.push({{}, DirectoryReader(std::move(folder))});
+    auto listing = std::make_unique<DirectoryListing>(
+        walk.levels.innermost().source, parent, std::move(pattern), dots,
+        [this, handle] { return held_.pathOf(handle) + u'\\'; }, helper());
+    DirectoryListing& made = *listing;
+    walk.handles.push_back(handle);
+    listings_.emplace(handle, OpenListing{std::move(listing), &walk, false});
+    return made;
+}
+
+bool LinuxPlatform::advanceListing(ListingHandle handle, FindData& data) {
+    justListed_ = 0;
+    const auto it = listings_.find(handle);
+    if (it == listings_.end() || !it->second.listing || it->second.closed ||
+        !it->second.listing->next(data))
         return false;
-    justListed_ = it->second.get();
+    held_.gave(handle, it->second.listing->lastWindowsName());
+    justListed_ = handle;
     return true;
 }
 
 void LinuxPlatform::closeListing(ListingHandle handle) {
-    justListed_ = nullptr;
+    justListed_ = 0;
     const auto it = listings_.find(handle);
-    if (it == listings_.end())
+    if (it == listings_.end() || it->second.closed)
         return;
-    if (pathKnownFor_ == it->second.get())
-        pathKnownFor_ = nullptr;
-    if (DirectoryListing* listing = it->second.get()) {
-        // A folder above that was put aside is taken up again through this one's "..".
-        DirectoryListing* parent = listing->parent();
-        if (parent && parent->isAside() && !listing->isAside())
-            parent->takeUpFrom(listing->fd());
-        const auto at = std::find(open_.rbegin(), open_.rend(), listing).base() - 1;
-        // Listings opened below this one, if any are still open, stand alone from now on.
-        for (auto later = at + 1; later != open_.end(); ++later)
-            if ((*later)->parent() == listing)
-                (*later)->detachFromParent();
-        open_.erase(at);
+    if (!it->second.listing) {
+        listings_.erase(it);
+        return;
     }
-    listings_.erase(it);
+    held_.closed(handle);
+    it->second.closed = true;
+    // A listing closed while listings below it are open stays a level of its walk until they
+    // are closed too.
+    Walk& walk = *it->second.walk;
+    while (!walk.handles.empty() && listings_.at(walk.handles.back()).closed) {
+        // A folder above that was put aside is taken up again through this one's "..".
+        if (walk.handles.size() > 1 && !walk.levels.reopenParent())
+            listingOf(walk.handles[walk.handles.size() - 2])->failTakeUp(errno);
+        listings_.erase(walk.handles.back());
+        walk.handles.pop_back();
+        walk.levels.pop();
+    }
+    if (walk.handles.empty())
+        walks_.remove_if([&walk](const Walk& w) { return &w == &walk; });
 }
 
 std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
@@ -243,10 +280,15 @@ std::uint32_t LinuxPlatform::readAttributes(const Text& path) {
     // attributes are not read a second time. A change since is met by setAttributes, which
     // reads the entry again and checks it against that read (inode and change time).
     const auto slash = path.find_last_of(u'\\');
-    if (justListed_ && justListed_ == innermost() && slash != Text::npos &&
-        std::u16string_view(path).substr(slash + 1) == justListed_->lastWindowsName() &&
-        isInnermostFolder(std::u16string_view(path).substr(0, slash + 1)))
-        return justListed_->lastAttributes();
+    if (justListed_ && slash != Text::npos) {
+        const DirectoryListing& listing = *listingOf(justListed_);
+        if (std::u16string_view(path).substr(slash + 1) == listing.lastWindowsName()) {
+            const HeldPaths::Place at =
+                placeOfFolder(std::u16string_view(path).substr(0, slash + 1));
+            if (at.from == justListed_ && at.below.empty())
+                return listing.lastAttributes();
+        }
+    }
     Place where;
     std::uint32_t attributes = 0;
     if (!place(path, where) || !readAttributesAt(where.folder, where.name, attributes))
@@ -259,119 +301,85 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
     if (!place(path, where))
         throwFor(errno, "set the attributes of", path);
     // The entry just listed: what the listing read for it saves reading it whole again.
-    const EntryRead* earlier = justListed_ && !where.held && where.folder == justListed_->fd() &&
-                                       where.name == justListed_->lastName()
-                                   ? &justListed_->lastRead()
-                                   : nullptr;
-    justListed_ = nullptr;
+    const DirectoryListing* listed = justListed_ ? listingOf(justListed_) : nullptr;
+    const EntryRead* earlier =
+        listed && !where.held && where.folder == listed->fd() && where.name == listed->lastName()
+            ? &listed->lastRead()
+            : nullptr;
+    justListed_ = 0;
     setAttributesAt(where.folder, where.name, attributes, path, earlier);
 }
 
-bool LinuxPlatform::isInnermostFolder(std::u16string_view windowsFolder) {
-    DirectoryListing* listing = innermost();
-    if (!listing || listing->isAside())
-        return false;
-    if (listing == pathKnownFor_ && windowsFolder.size() == innermostPath_.size() &&
-        std::memcmp(windowsFolder.data(), innermostPath_.data(),
-                    windowsFolder.size() * sizeof(char16_t)) == 0)
-        return true;
-    if (!listing->isFolder(windowsFolder))
-        return false;
-    pathKnownFor_ = listing;
-    innermostPath_ = windowsFolder;
-    return true;
+HeldPaths::Place LinuxPlatform::placeOfFolder(std::u16string_view windowsFolder) const {
+    // A listing whose folder is aside has no descriptor to reach anything from.
+    return held_.place(windowsFolder,
+                       [this](HeldPaths::Id id) { return !listingOf(id)->isAside(); });
+}
+
+DirectoryListing* LinuxPlatform::listingOf(HeldPaths::Id id) const {
+    return listings_.at(id).listing.get();
 }
 
 bool LinuxPlatform::place(const Text& windowsPath, Place& where) {
-    const auto slash = windowsPath.find_last_of(u'\\');
-    DirectoryListing* listing = innermost();
-    if (slash != Text::npos && slash + 1 < windowsPath.size() &&
-        isInnermostFolder(std::u16string_view(windowsPath).substr(0, slash + 1))) {
-        where.folder = listing->fd();
-        where.name = DriveMapping::nativeNameOf(std::u16string_view(windowsPath).substr(slash + 1));
-        if (where.name == "..") {
-            errno = EXDEV; // never above the folder
-            return false;
-        }
+    const std::u16string_view path = HeldPaths::withoutTrailingSeparators(windowsPath);
+    const bool driveRoot = path.size() == 2 && path[1] == u':';
+    const std::size_t slash = driveRoot ? path.size() : path.find_last_of(u'\\');
+    if (slash == std::u16string_view::npos) {
+        errno = ENOENT; // not an absolute path
+        return false;
+    }
+    const HeldPaths::Place at = placeOfFolder(path.substr(0, slash));
+    where.name = driveRoot ? "." : DriveMapping::nativeNameOf(path.substr(slash + 1));
+    if (where.name == "..") {
+        errno = EXDEV; // never above the folder
+        return false;
+    }
+    if (at.isListing && at.below.empty()) {
+        where.folder = listingOf(at.from)->fd();
         return true;
     }
-    std::string relative;
-    const int root = rootOf(windowsPath, relative);
-    if (root < 0)
-        return false;
-    while (relative.ends_with('/'))
-        relative.pop_back();
-    const std::size_t cut = relative.rfind('/');
-    where.name = cut == std::string::npos ? relative : relative.substr(cut + 1);
-    relative.erase(cut == std::string::npos ? 0 : cut);
-    if (where.name.empty())
-        where.name = ".";
-    if (where.name == "..") {
-        errno = EXDEV;
-        return false;
-    }
-    where.held = openBeneath(root, relative, O_PATH | O_DIRECTORY);
+    where.held = openFolder(at, O_PATH | O_DIRECTORY);
     where.folder = where.held.get();
     return static_cast<bool>(where.held);
 }
 
-UniqueFd LinuxPlatform::openFolder(std::u16string_view windowsFolder, DirectoryListing*& parent) {
-    parent = nullptr;
-    // "X\Y\" while the listing of X is the innermost and gave out the folder Y last.
-    DirectoryListing* listing = innermost();
-    if (listing && !listing->isAside() && listing->lastWasFolder() && windowsFolder.size() > 2) {
-        const std::size_t slash = windowsFolder.find_last_of(u'\\', windowsFolder.size() - 2);
-        if (slash != std::u16string_view::npos &&
-            isInnermostFolder(windowsFolder.substr(0, slash + 1)) &&
-            DriveMapping::nativeNameOf(windowsFolder.substr(
-                slash + 1, windowsFolder.size() - slash - 2)) == listing->lastName()) {
-            parent = listing;
-            return openBeneath(listing->fd(), listing->lastName(), O_RDONLY | O_DIRECTORY);
+UniqueFd LinuxPlatform::openFolder(const HeldPaths::Place& at, int flags) {
+    if (at.isListing)
+        return openBeneath(listingOf(at.from)->fd(), nativeRelative(at.below), flags);
+    std::string relative;
+    const int rootFd = rootOf(at.below, relative, false);
+    if (rootFd < 0)
+        return {};
+    return openBeneath(rootFd, relative, flags);
+}
+
+int LinuxPlatform::rootOf(std::u16string_view windowsPath, std::string& relative,
+                          bool makeIfMissing) {
+    DriveMapping::PathOnDrive located;
+    if (!drives_.locate(windowsPath, located))
+        return -1;
+    relative = std::move(located.relative);
+    return root(located.drive, makeIfMissing);
+}
+
+int LinuxPlatform::root(char16_t drive, bool makeIfMissing) {
+    UniqueFd& held = roots_[drive == u'C' ? 0 : 1];
+    if (!held)
+        held = drives_.openRoot(drive, makeIfMissing);
+    return held ? held.get() : -1;
+}
+
+EntryRunHelper* LinuxPlatform::helper() {
+    if (!helperTried_) {
+        helperTried_ = true;
+        try {
+            if (std::thread::hardware_concurrency() > 1)
+                helper_ = std::make_unique<EntryRunHelper>();
+        } catch (const std::system_error&) {
+            // no thread to spare: each listing reads its entries alone
         }
     }
-    std::string relative;
-    const int root = rootOf(Text(windowsFolder), relative);
-    if (root < 0)
-        return {};
-    return openBeneath(root, relative, O_RDONLY | O_DIRECTORY);
-}
-
-int LinuxPlatform::rootOf(const Text& windowsPath, std::string& relative) {
-    try {
-        DriveMapping::PathOnDrive located = drives_.locate(windowsPath);
-        relative = std::move(located.relative);
-        return heldRootOrErrno(located.drive, false);
-    } catch (const PlatformError& error) {
-        errno = errnoOf(error);
-        return -1;
-    }
-}
-
-int LinuxPlatform::heldRootOrErrno(char16_t drive, bool makeIfMissing) {
-    try {
-        return heldRoot(drive, makeIfMissing);
-    } catch (const PlatformError& error) {
-        errno = errnoOf(error);
-        return -1;
-    }
-}
-
-void LinuxPlatform::boundOpenListings(DirectoryListing& newest) {
-    DirectoryListing* level = &newest;
-    for (std::size_t i = 0; i < kOpenListings && level; ++i)
-        level = level->parent();
-    if (level && !level->isAside())
-        level->putAside();
-}
-
-int LinuxPlatform::heldRoot(char16_t drive, bool makeIfMissing) {
-    UniqueFd& held = drive == u'C' || drive == u'c' ? cRoot_ : zRoot_;
-    if (!held) {
-        held = drives_.openRoot(drive, makeIfMissing);
-        if (!held)
-            throwErrno(errno, "open the drive", Text{drive, u':', u'\\'});
-    }
-    return held.get();
+    return helper_.get();
 }
 
 void LinuxPlatform::processMessages() {

@@ -1,20 +1,29 @@
 // The Linux implementation of the platform services.
+//
+// Paths reach what is held through HeldPaths (platform/held_paths.h): a path in the folder of
+// an open listing is reached from that listing's descriptor; any other from its drive's root,
+// held for the whole run and opened once. Listings are the levels of tree walks
+// (sys/folder_stack.h): a listing of the entry that the innermost listing has just given out is
+// opened from it, as the next level of the same walk, and one bound on open levels applies.
 #pragma once
 
+#include "platform/held_paths.h"
 #include "platform/linux/files/directory_listing.h"
 #include "platform/linux/files/drive_mapping.h"
+#include "platform/linux/sys/folder_stack.h"
 #include "platform/linux/ui/user_interface.h"
 
+#include <list>
 #include <map>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 namespace pellatrix::linuxos {
 
 class LinuxPlatform : public PlatformServices {
   public:
     LinuxPlatform(DriveMapping drives, std::unique_ptr<UserInterface> ui);
+    ~LinuxPlatform() override;
 
     int messageBox(const Text& text, const Text& title, int style) override;
     Text currentDirectory() override;
@@ -31,59 +40,55 @@ class LinuxPlatform : public PlatformServices {
 
     const DriveMapping& drives() const { return drives_; }
 
-    // The descriptor of a drive's root (u'C' or u'Z'), opened once and held for the run:
-    // everything below it is reached from it, never by a path resolved anew. With
-    // makeIfMissing a missing C: root is made first. Raises PlatformError when it cannot be
-    // opened.
-    int heldRoot(char16_t drive, bool makeIfMissing = false);
-
   private:
+    // A walk: listings, each opened on the entry that the one around it gave out last.
+    struct Walk {
+        FolderStack levels;
+        std::vector<ListingHandle> handles; // the listing of each level, outermost first
+    };
+    struct OpenListing {
+        std::unique_ptr<DirectoryListing> listing; // null for a listing of one named entry
+        Walk* walk = nullptr;
+        bool closed = false; // closed while listings below it were open: kept for them
+    };
     // Where a Windows path leads: an open folder and a name in it.
     struct Place {
         UniqueFd held;    // the folder, when it had to be opened for this
         int folder = -1;  // the folder's descriptor: held, or an open listing's
         std::string name; // the native name in it; "." for the folder itself
     };
-    // The folder that holds the last component of windowsPath, and that component. The
-    // innermost open listing answers for a path in its folder; any other path is resolved
-    // below its drive's held root. False with errno set when it cannot be reached; ENODEV for
-    // a path on no drive.
+
+    // The folder that holds the last component of windowsPath, and that component. False
+    // with errno set when it cannot be reached; ENODEV for a path on no drive.
     bool place(const Text& windowsPath, Place& where);
-    // True when windowsFolder (ending in "\") is the folder of the innermost open listing.
-    bool isInnermostFolder(std::u16string_view windowsFolder);
-    // Opens windowsFolder (ending in "") for listing: below the innermost open listing when
-    // it is the entry that listing gave out last (parent set to it), else from the drive's
-    // held root. An invalid UniqueFd with errno set on failure.
-    UniqueFd openFolder(std::u16string_view windowsFolder, DirectoryListing*& parent);
-    // The held root of windowsPath's drive, with the native path below it in relative; -1 with
-    // errno set when there is no such drive or its root cannot be opened.
-    int rootOf(const Text& windowsPath, std::string& relative);
-    // heldRoot, with -1 and errno set instead of an exception.
-    int heldRootOrErrno(char16_t drive, bool makeIfMissing);
-    // Keeps the descriptors of a deep walk bounded: puts aside the listing kOpenListings
-    // levels above a new one.
-    void boundOpenListings(DirectoryListing& newest);
-    static constexpr std::size_t kOpenListings = 16;
-    DirectoryListing* innermost() const { return open_.empty() ? nullptr : open_.back(); }
+    // Opens the folder `at` leads to, for listing or O_PATH. An invalid UniqueFd with errno set.
+    UniqueFd openFolder(const HeldPaths::Place& at, int flags);
+    // The held root of the drive that `windowsPath` lies on, and the native path below it; -1
+    // with errno set when it lies on no drive or the root cannot be opened.
+    int rootOf(std::u16string_view windowsPath, std::string& relative, bool makeIfMissing);
+    // The descriptor of a drive's root (u'C' or u'Z'), opened once and held for the run: with
+    // makeIfMissing a missing C: root is made first. -1 with errno set when it cannot be opened.
+    int root(char16_t drive, bool makeIfMissing);
+    HeldPaths::Place placeOfFolder(std::u16string_view windowsFolder) const;
+    DirectoryListing* listingOf(HeldPaths::Id id) const;
+    // Opens a walk's next level on `folder` and the listing that reads it.
+    DirectoryListing& addLevel(Walk& walk, ListingHandle handle, UniqueFd folder,
+                               const DirectoryListing* parent, Text pattern, bool dots);
+    EntryRunHelper* helper();
 
     DriveMapping drives_;
-    UniqueFd cRoot_;
-    UniqueFd zRoot_;
+    UniqueFd roots_[2]; // C:\ and Z:\, once opened
     std::unique_ptr<UserInterface> ui_;
     // Reads entries ahead for the listings (made with the first one, where there is more than
     // one processor); declared before them, so that it outlives them.
     std::unique_ptr<EntryRunHelper> helper_;
     bool helperTried_ = false;
-    // nullptr for a listing of one named entry, which has given it out already.
-    std::map<ListingHandle, std::unique_ptr<DirectoryListing>> listings_;
-    std::vector<DirectoryListing*> open_; // the listings, in the order they were opened
+    HeldPaths held_;
+    std::list<Walk> walks_;
+    std::map<ListingHandle, OpenListing> listings_;
     // The listing that has just given out an entry, until anything else happens: the
     // attributes it read for that entry answer readAttributes, which a walk calls next.
-    DirectoryListing* justListed_ = nullptr;
-    // The Windows path of the innermost listing's folder, once a path has been found to lie
-    // in it: one path, whatever the depth.
-    const DirectoryListing* pathKnownFor_ = nullptr;
-    Text innermostPath_;
+    ListingHandle justListed_ = 0;
     ListingHandle nextListing_ = 1;
 };
 

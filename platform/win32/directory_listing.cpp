@@ -13,6 +13,8 @@ namespace {
 // Enough for a few entries of the longest name; small, since every level of a walk keeps one.
 constexpr ULONG kListingBufferSize = 4096;
 
+} // namespace
+
 bool sameName(std::u16string_view a, std::u16string_view b) {
     if (a == b)
         return true; // the usual case, and quick: the walk asks with the names it was given
@@ -21,6 +23,8 @@ bool sameName(std::u16string_view a, std::u16string_view b) {
                                 reinterpret_cast<LPCWCH>(b.data()), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
 }
+
+namespace {
 
 bool meansGone(NTSTATUS status) {
     return status == Status::ObjectNameNotFound || status == Status::ObjectPathNotFound ||
@@ -44,20 +48,6 @@ Text FolderNode::path() const {
             --end;
     }
     return path;
-}
-
-bool FolderNode::is(std::u16string_view path) const {
-    if (path.size() != length_)
-        return false;
-    std::size_t end = path.size();
-    const FolderNode* node = this;
-    for (; node->parent_; node = node->parent_.get()) {
-        const std::size_t start = end - node->name_.size();
-        if (path[start - 1] != u'\\' || !sameName(path.substr(start, end - start), node->name_))
-            return false;
-        end = start - 1;
-    }
-    return sameName(path.substr(0, end), node->name_);
 }
 
 std::shared_ptr<const FolderNode> openFolderAt(const Text& path) {

@@ -25,9 +25,6 @@ class FolderNode {
     HANDLE handle() const { return handle_.get(); }
     // The folder's whole path, rebuilt from the names ("C:" stands for "C:\").
     Text path() const;
-    // Whether `path` (without a trailing "\") names this folder, ignoring case as Windows does.
-    bool is(std::u16string_view path) const;
-    std::size_t pathLength() const { return length_; }
     // The same folder through a handle of its own (a listing needs one).
     std::shared_ptr<const FolderNode> reopened() const;
 
@@ -37,6 +34,9 @@ class FolderNode {
     std::size_t length_;                       // of the whole path
     FileHandle handle_;
 };
+
+// Whether two names are the same name, ignoring case as Windows does.
+bool sameName(std::u16string_view a, std::u16string_view b);
 
 // What a listing said of one entry.
 struct ListedEntry {

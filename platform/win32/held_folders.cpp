@@ -7,11 +7,8 @@
 namespace pellatrix::win32 {
 namespace {
 
-// The path without trailing separators; a drive root stays "C:".
 std::u16string_view withoutTrailingSeparators(std::u16string_view path) {
-    while (path.size() > 1 && path.back() == u'\\')
-        path.remove_suffix(1);
-    return path;
+    return HeldPaths::withoutTrailingSeparators(path);
 }
 
 // The length of the root of an absolute path: 2 for "C:", that of "\\server\share" for a
@@ -41,16 +38,22 @@ std::pair<std::u16string_view, std::u16string_view> firstName(std::u16string_vie
 
 } // namespace
 
+HeldFolders::HeldFolders() : paths_(sameName) {}
+
 void HeldFolders::holdDestination(const Text& folder, bool make) {
     Text path(withoutTrailingSeparators(folder));
     if (rootLength(path) == 0)
         path = Text(withoutTrailingSeparators(absolutePath(path)));
     const std::size_t root = rootLength(path);
     const auto heldAt = [this](std::u16string_view at) -> std::shared_ptr<const FolderNode> {
-        for (const auto& held : held_)
-            if (held->is(at))
-                return held;
-        return nullptr;
+        const HeldPaths::Place place = paths_.place(at);
+        return !place.isListing && place.from && place.below.empty()
+                   ? held_[static_cast<std::size_t>(place.from - 1)]
+                   : nullptr;
+    };
+    const auto hold = [this](std::shared_ptr<const FolderNode> folder, std::u16string_view at) {
+        held_.push_back(std::move(folder));
+        paths_.hold(static_cast<HeldPaths::Id>(held_.size()), at);
     };
 
     std::shared_ptr<const FolderNode> node = heldAt(std::u16string_view(path).substr(0, root));
@@ -59,7 +62,7 @@ void HeldFolders::holdDestination(const Text& folder, bool make) {
         if (!node)
             throw PlatformError(win32ErrorCode(ERROR_PATH_NOT_FOUND), "copy into",
                                 path.substr(0, root));
-        held_.push_back(node);
+        hold(node, std::u16string_view(path).substr(0, root));
     }
     for (std::size_t end = root; end < path.size();) {
         const std::size_t start = end + 1;
@@ -90,56 +93,25 @@ void HeldFolders::holdDestination(const Text& folder, bool make) {
         requireRealFolder(handle.get(), "copy into", reached);
         requireListedAsFolder(node, name, handle.get(), "copy into");
         node = std::make_shared<const FolderNode>(node, name, std::move(handle));
-        held_.push_back(node);
+        hold(node, reached);
     }
 }
 
-HeldFolders::Reach HeldFolders::reach(std::u16string_view folder) const {
-    const auto below = [folder](const FolderNode& node, std::u16string_view& rest) {
-        const std::size_t length = node.pathLength();
-        if (folder.size() == length && node.is(folder)) {
-            rest = {};
-            return true;
-        }
-        if (folder.size() > length && folder[length] == u'\\' &&
-            node.is(folder.substr(0, length))) {
-            rest = folder.substr(length + 1);
-            return true;
-        }
-        return false;
-    };
-    Reach found;
-    for (auto it = listings_.rbegin(); it != listings_.rend(); ++it) {
-        if (below(*it->second.folder(), found.rest)) {
-            found.from = it->second.folder();
-            found.listing = &it->second;
-            return found;
-        }
-    }
-    for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
-        if (below(**it, found.rest)) {
-            found.from = *it;
-            return found;
-        }
-    }
-    return found;
+const ListedEntry* HeldFolders::listedFirst(const HeldPaths::Place& at) const {
+    return at.listedLast ? &listings_.at(at.from).current() : nullptr;
 }
 
-const ListedEntry* HeldFolders::listedAs(const Reach& from, std::u16string_view name) {
-    return from.listing && from.listing->current().name == name ? &from.listing->current()
-                                                                : nullptr;
-}
-
-std::shared_ptr<const FolderNode> HeldFolders::folderAt(std::u16string_view folder,
-                                                        const Reach& from, const char* operation,
-                                                        bool ownHandle) const {
-    if (!from.from)
-        return openFolderAt(Text(folder));
-    if (from.rest.empty())
-        return ownHandle ? from.from->reopened() : from.from;
-    std::shared_ptr<const FolderNode> node = from.from;
-    auto [name, rest] = firstName(from.rest);
-    const ListedEntry* listed = listedAs(from, name);
+std::shared_ptr<const FolderNode>
+HeldFolders::folderAt(const HeldPaths::Place& at, const char* operation, bool ownHandle) const {
+    if (!at.from)
+        return openFolderAt(Text(at.below));
+    std::shared_ptr<const FolderNode> node = at.isListing
+                                                 ? listings_.at(at.from).folder()
+                                                 : held_[static_cast<std::size_t>(at.from - 1)];
+    if (at.below.empty())
+        return ownHandle ? node->reopened() : node;
+    auto [name, rest] = firstName(at.below);
+    const ListedEntry* listed = listedFirst(at);
     for (;;) {
         node = openSubfolder(node, Text(name), listed, operation);
         if (!node || rest.empty())
@@ -162,23 +134,30 @@ ListingHandle HeldFolders::openListing(const Text& pattern, FindData& data) {
                                          : std::u16string_view(pattern).substr(separator + 1);
     if (mask.empty())
         return kInvalidListing;
-    auto node = folderAt(folder, reach(folder), "list", true);
+    const HeldPaths::Place at = paths_.place(folder);
+    auto node = folderAt(at, "list", true);
     if (!node)
         return kInvalidListing;
     DirectoryListing listing(std::move(node), mask);
     if (!listing.first(data))
         return kInvalidListing;
     const ListingHandle handle = nextListing_++;
+    paths_.opened(handle, folder, at);
+    paths_.gave(handle, listing.current().name);
     listings_.emplace(handle, std::move(listing));
     return handle;
 }
 
 bool HeldFolders::advanceListing(ListingHandle listing, FindData& data) {
     const auto it = listings_.find(listing);
-    return it != listings_.end() && it->second.next(data);
+    if (it == listings_.end() || !it->second.next(data))
+        return false;
+    paths_.gave(listing, it->second.current().name);
+    return true;
 }
 
 void HeldFolders::closeListing(ListingHandle listing) {
+    paths_.closed(listing);
     listings_.erase(listing);
 }
 
@@ -199,9 +178,10 @@ FileHandle HeldFolders::openEntry(const Text& path, ACCESS_MASK access, const ch
     }
     const std::u16string_view folder = whole.substr(0, separator);
     const Text name(whole.substr(separator + 1));
-    const Reach from = reach(folder);
-    const ListedEntry* listed = from.rest.empty() ? listedAs(from, name) : nullptr;
-    const auto node = folderAt(folder, from, operation, false);
+    const HeldPaths::Place at = paths_.place(folder);
+    const ListedEntry* listed =
+        paths_.isListedLast(at, name) ? &listings_.at(at.from).current() : nullptr;
+    const auto node = folderAt(at, operation, false);
     if (!node)
         throw PlatformError(win32ErrorCode(ERROR_PATH_NOT_FOUND), operation, path);
     if (!isSafeName(name))

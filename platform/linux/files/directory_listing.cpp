@@ -31,10 +31,11 @@ constexpr std::size_t kShared = 4;
 
 } // namespace
 
-DirectoryListing::DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name,
-                                   Text pattern, bool dots, EntryRunHelper* helper)
-    : reader_(std::move(folder)), parent_(parent), name_(std::move(name)),
-      pattern_(std::move(pattern)), dotsPending_(dots ? 2 : 0), helper_(helper) {
+DirectoryListing::DirectoryListing(DirectoryReader& reader, const DirectoryListing* parent,
+                                   Text pattern, bool dots, FolderName folderName,
+                                   EntryRunHelper* helper)
+    : reader_(reader), parent_(parent), pattern_(std::move(pattern)), dotsPending_(dots ? 2 : 0),
+      folderName_(std::move(folderName)), helper_(helper) {
     // The parent has just given this folder out: what it read then describes ".".
     if (parent && parent->lastWasFolder_) {
         ownAttributes_ = parent->lastAttributes_;
@@ -65,7 +66,10 @@ bool DirectoryListing::next(FindData& data) {
         }
     }
     if (takeUpError_ != 0)
-        throwErrno(takeUpError_, "go on listing", windowsFolder());
+        throwErrno(takeUpError_, "go on listing", folderName_());
+    // Taken up again since the run began: its entries are read through the new descriptor.
+    if (run_.folder != reader_.fd())
+        run_.folder = reader_.fd();
     for (;;) {
         if (runAt_ < run_.count) {
             RunEntry& entry = takeEntry(run_, runAt_++);
@@ -73,7 +77,7 @@ bool DirectoryListing::next(FindData& data) {
                 continue; // vanished since it was listed: passed over
             if (entry.error != 0)
                 throwErrno(entry.error, "read the attributes of",
-                           windowsFolder() + entry.windowsName);
+                           folderName_() + entry.windowsName);
             lastRead_ = entry.read;
             give(data, entry.name.c_str(), entry.windowsName, entry.attributes);
             return true;
@@ -91,7 +95,7 @@ bool DirectoryListing::startRun() {
     endRun();
     if (runEndError_ != 0)
         // The entries before the failure have been given out: now the failure.
-        throwErrno(std::exchange(runEndError_, 0), "go on listing", windowsFolder());
+        throwErrno(std::exchange(runEndError_, 0), "go on listing", folderName_());
     if (!run_.entries)
         run_.entries = std::make_unique<RunEntry[]>(kRunLength);
     run_.folder = reader_.fd();
@@ -100,7 +104,7 @@ bool DirectoryListing::startRun() {
         const DirectoryReader::Step step = reader_.next(entry);
         readerAtEnd_ = step == DirectoryReader::Step::End;
         if (step == DirectoryReader::Step::Failed && run_.count == 0)
-            throwErrno(errno, "go on listing", windowsFolder());
+            throwErrno(errno, "go on listing", folderName_());
         if (step == DirectoryReader::Step::Failed)
             runEndError_ = errno;
         if (step != DirectoryReader::Step::Entry)
@@ -133,7 +137,7 @@ bool DirectoryListing::fill(FindData& data, const char* name, const Text& window
     if (!readAttributesAt(reader_.fd(), name, attributes, &lastRead_)) {
         if (errno == ENOENT)
             return false;
-        throwErrno(errno, "read the attributes of", windowsFolder() + windowsName);
+        throwErrno(errno, "read the attributes of", folderName_() + windowsName);
     }
     give(data, name, windowsName, attributes);
     return true;
@@ -149,34 +153,7 @@ void DirectoryListing::give(FindData& data, const char* name, const Text& window
                      FileAttribute::Directory;
 }
 
-bool DirectoryListing::isFolder(std::u16string_view windowsFolder) const {
-    if (!windowsFolder.ends_with(u'\\'))
-        return false;
-    windowsFolder.remove_suffix(1);
-    const DirectoryListing* level = this;
-    for (; level->parent_; level = level->parent_) {
-        const std::size_t size = level->name_.size();
-        if (windowsFolder.size() <= size || !windowsFolder.ends_with(level->name_) ||
-            windowsFolder[windowsFolder.size() - size - 1] != u'\\')
-            return false;
-        windowsFolder.remove_suffix(size + 1);
-    }
-    const std::u16string_view top = level->name_;
-    return top.size() == windowsFolder.size() + 1 && top.starts_with(windowsFolder);
-}
-
-Text DirectoryListing::windowsFolder() const {
-    std::vector<const Text*> names;
-    const DirectoryListing* level = this;
-    for (; level->parent_; level = level->parent_)
-        names.push_back(&level->name_);
-    Text path = level->name_;
-    for (auto name = names.rbegin(); name != names.rend(); ++name)
-        path += **name + u"\\";
-    return path;
-}
-
-void DirectoryListing::putAside() {
+void DirectoryListing::prepareAside() {
     // The helper lets go of the descriptor. A walk has gone into the run's last entry, and
     // given the run out whole; what another caller left is read once the listing is back.
     if (helper_ && run_.count >= kShared)
@@ -185,21 +162,6 @@ void DirectoryListing::putAside() {
         endRun();
         run_.entries.reset();
     }
-    if (!reader_.putAside())
-        throwErrno(errno, "go on listing", windowsFolder());
-}
-
-void DirectoryListing::takeUpFrom(int childFd) {
-    if (!reader_.takeUpFrom(childFd))
-        takeUpError_ = errno;
-    run_.folder = reader_.fd();
-}
-
-void DirectoryListing::detachFromParent() {
-    if (!parent_)
-        return;
-    name_ = windowsFolder();
-    parent_ = nullptr;
 }
 
 } // namespace pellatrix::linuxos

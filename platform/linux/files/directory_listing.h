@@ -2,11 +2,9 @@
 // match the pattern, "." and ".." first except at a drive root, read lazily so that a folder
 // of any size costs constant memory.
 //
-// A listing holds its folder's descriptor, and knows where it sits without keeping its path:
-// the first listing of a walk keeps the Windows path of its folder, every listing opened
-// below it keeps only its parent listing and its own name, so a walk of any depth keeps one
-// name per level. A listing can be put aside (descriptor closed, buffer freed) and taken up
-// again later on a descriptor of the same folder.
+// The listing reads its folder through a reader that a level of the platform's tree walk owns
+// (folder_stack.h): the walk opens each level from the one around it, puts the outer ones
+// aside and takes them up again, so the listing keeps no descriptor and no path of its own.
 //
 // Entries are taken from the folder in runs, whose attributes a helper thread reads from the
 // far end while the listing gives them out from the near end (entry_run.h).
@@ -16,6 +14,7 @@
 #include "platform/linux/sys/directory_reader.h"
 #include "platform/platform_services.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,12 +25,15 @@ void setFindData(FindData& data, std::uint32_t attributes, const Text& windowsNa
 
 class DirectoryListing {
   public:
-    // A listing of the open folder `folder`. parent: the listing in which the folder was
-    // listed, with `name` the folder's Windows name in it; or nullptr, with `name` the
-    // folder's whole Windows path, ending in "\". pattern: the DOS pattern of the entries.
-    // dots: give "." and ".." first. helper: a thread that reads entries ahead, or nullptr.
-    DirectoryListing(UniqueFd folder, DirectoryListing* parent, Text name, Text pattern, bool dots,
-                     EntryRunHelper* helper = nullptr);
+    // Names the listing's folder, ending in "\", for an error report.
+    using FolderName = std::function<Text()>;
+
+    // A listing of the folder that `reader` reads (owned by a level of the walk, and kept
+    // there while the listing lives). parent: the listing in which the folder was listed, or
+    // nullptr. pattern: the DOS pattern of the entries. dots: give "." and ".." first.
+    // helper: a thread that reads entries ahead, or nullptr.
+    DirectoryListing(DirectoryReader& reader, const DirectoryListing* parent, Text pattern,
+                     bool dots, FolderName folderName, EntryRunHelper* helper = nullptr);
     ~DirectoryListing();
     DirectoryListing(const DirectoryListing&) = delete;
     DirectoryListing& operator=(const DirectoryListing&) = delete;
@@ -40,10 +42,9 @@ class DirectoryListing {
     // naming the folder when the folder cannot be read, or an entry's attributes cannot be.
     bool next(FindData& data);
 
-    // The folder's descriptor; -1 while the listing is aside.
+    // The folder's descriptor; -1 while the walk has put it aside.
     int fd() const { return reader_.fd(); }
     bool isAside() const { return reader_.isAside(); }
-    DirectoryListing* parent() const { return parent_; }
     // The native name of the entry given out last, its attributes as read then, and whether it
     // was a folder.
     const std::string& lastName() const { return lastName_; }
@@ -53,21 +54,11 @@ class DirectoryListing {
     const EntryRead& lastRead() const { return lastRead_; }
     bool lastWasFolder() const { return lastWasFolder_; }
 
-    // True when windowsFolder (ending in "\") names this listing's folder, compared along the
-    // chain of parents, one name per level.
-    bool isFolder(std::u16string_view windowsFolder) const;
-    // The Windows path of the folder, ending in "\": for error reports.
-    Text windowsFolder() const;
-
-    // Closes the descriptor and frees the buffer. Raises PlatformError when the folder's
-    // identity cannot be read.
-    void putAside();
-    // Takes the listing up again on the parent of the open folder childFd (its ".."), which
-    // must be the same folder as before. A failure is kept and raised by the
-    // next call of next(), where the walk can report it.
-    void takeUpFrom(int childFd);
-    // Makes the listing stand alone: it keeps its whole Windows path instead of its parent.
-    void detachFromParent();
+    // Lets go of what is read ahead of the folder, before the walk puts it aside.
+    void prepareAside();
+    // The walk could not take the folder up again (errno `error`): the next call of next()
+    // raises it, where the walk can report it.
+    void failTakeUp(int error) { takeUpError_ = error; }
 
   private:
     // Reads the next run of matching entries from the folder; false when none is left.
@@ -78,11 +69,11 @@ class DirectoryListing {
     bool fill(FindData& data, const char* name, const Text& windowsName);
     void give(FindData& data, const char* name, const Text& windowsName, std::uint32_t attributes);
 
-    DirectoryReader reader_;
-    DirectoryListing* parent_;
-    Text name_; // the Windows name in the parent, or the whole Windows path without a parent
+    DirectoryReader& reader_;
+    const DirectoryListing* parent_;
     Text pattern_;
-    int dotsPending_;      // "." and ".." still to give out
+    int dotsPending_; // "." and ".." still to give out
+    FolderName folderName_;
     int takeUpError_ = 0;  // errno of a failed take-up, raised by next()
     std::string lastName_; // the entry given out last
     std::uint32_t lastAttributes_ = 0;

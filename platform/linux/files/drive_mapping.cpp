@@ -45,22 +45,29 @@ DriveMapping DriveMapping::fromEnvironment() {
     return DriveMapping(homeFolder() + "/.local/share");
 }
 
-DriveMapping::PathOnDrive DriveMapping::locate(const Text& windowsPath) const {
+bool DriveMapping::locate(std::u16string_view windowsPath, PathOnDrive& located) const {
     if (windowsPath.size() < 2 || windowsPath[1] != u':' ||
-        (windowsPath.size() > 2 && windowsPath[2] != u'\\' && windowsPath[2] != u'/'))
-        throwErrno(ENOENT, "find the folder", windowsPath);
-    const char16_t drive = upper(windowsPath[0]);
-    if (drive != u'C' && drive != u'Z')
-        throwErrno(ENODEV, "find the drive of", windowsPath);
-    Text rest = windowsPath.substr(std::min<std::size_t>(3, windowsPath.size()));
+        (windowsPath.size() > 2 && windowsPath[2] != u'\\' && windowsPath[2] != u'/')) {
+        errno = ENOENT;
+        return false;
+    }
+    located.drive = upper(windowsPath[0]);
+    if (located.drive != u'C' && located.drive != u'Z') {
+        errno = ENODEV;
+        return false;
+    }
+    Text rest(windowsPath.substr(std::min<std::size_t>(3, windowsPath.size())));
     for (char16_t& c : rest)
         if (c == u'\\')
             c = u'/';
-    return {drive, nativeNameOf(rest)};
+    located.relative = nativeNameOf(rest);
+    return true;
 }
 
-std::string DriveMapping::nativePathOf(const Text& windowsPath) const {
-    const PathOnDrive located = locate(windowsPath);
+std::optional<std::string> DriveMapping::nativePathOf(const Text& windowsPath) const {
+    PathOnDrive located;
+    if (!locate(windowsPath, located))
+        return std::nullopt;
     const std::string root = located.drive == u'C' && cDriveRoot_ != "/" ? cDriveRoot_ : "";
     return root + "/" + located.relative;
 }

@@ -4,6 +4,7 @@
 #include "platform/linux/sys/unique_fd.h"
 #include "platform/platform_services.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,17 +17,17 @@ class DriveMapping {
     // From the environment: $XDG_DATA_HOME when absolute, else ~/.local/share.
     static DriveMapping fromEnvironment();
 
-    // "C:\Tolvex\Model\" -> "<data>/Tolvex/Model/". Raises PlatformError for a drive that does
-    // not exist or a path that is not absolute. "\" and "/" both separate components.
-    std::string nativePathOf(const Text& windowsPath) const;
+    // "C:\Tolvex\Model\" -> "<data>/Tolvex/Model/"; nothing for a drive that does not exist or
+    // a path that is not absolute. "\" and "/" both separate components.
+    std::optional<std::string> nativePathOf(const Text& windowsPath) const;
     // Where a Windows path lies: its drive (u'C' or u'Z') and the native path below that
-    // drive's root, without a leading "/" ("C:\Tolvex\Model\" -> C, "Tolvex/Model/"). Raises
-    // PlatformError as nativePathOf does.
+    // drive's root, without a leading "/" ("C:\Tolvex\Model\" -> C, "Tolvex/Model/"). False
+    // with errno ENOENT for a path that is not absolute, ENODEV for a drive that does not exist.
     struct PathOnDrive {
-        char16_t drive;
+        char16_t drive = 0;
         std::string relative;
     };
-    PathOnDrive locate(const Text& windowsPath) const;
+    bool locate(std::u16string_view windowsPath, PathOnDrive& located) const;
     // Opens the root of a drive (O_PATH | O_DIRECTORY), following links: the user's data
     // folder may itself lie behind one, and only what lies below a root is held against
     // links. With makeIfMissing a missing C: root is made, with its parents. An invalid
@@ -37,8 +38,6 @@ class DriveMapping {
     // True when the Windows path names the root of a drive ("C:\", "Z:"), which has no "." and
     // "..".
     static bool isDriveRoot(std::u16string_view windowsFolder);
-
-    const std::string& cDriveRoot() const { return cDriveRoot_; }
 
     // One Linux name as a Windows name and back. A backslash is a separator in Windows paths
     // but may stand in a Linux name: it travels as U+F05C, from the private-use area, so that

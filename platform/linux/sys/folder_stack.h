@@ -12,11 +12,11 @@
 
 #include "platform/linux/sys/directory_reader.h"
 
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 namespace pellatrix::linuxos {
 
@@ -63,6 +63,7 @@ class FolderStack {
     void push(Level level);
     // Whether the next push puts a level aside, and which.
     bool pushPutsAside() const { return levels_.size() >= openLevels_ + 1; }
+    std::size_t nextPutAsideDepth() const { return levels_.size() - openLevels_; }
     Level& nextPutAside() { return levels_[levels_.size() - openLevels_]; }
     // Makes sure that the folder around the innermost one is open, taking it up again through
     // ".." where it was put aside. False with errno set when that fails (ESTALE: another
@@ -76,7 +77,7 @@ class FolderStack {
 
   private:
     std::size_t openLevels_;
-    std::vector<Level> levels_;
+    std::deque<Level> levels_; // a deque: a level stays where it is while others come and go
 };
 
 } // namespace pellatrix::linuxos

@@ -60,13 +60,9 @@ std::string escapeControlCharacters(std::string_view text) {
 }
 
 std::string displayPath(const DriveMapping& drives, const Text& windowsPath) {
-    std::string shown;
-    try {
-        shown = withHomeAsTilde(drives.nativePathOf(windowsPath));
-    } catch (const PlatformError&) {
-        shown = toUtf8(windowsPath); // no path on a drive
-    }
-    return escapeControlCharacters(shown);
+    const std::optional<std::string> native = drives.nativePathOf(windowsPath);
+    // Text that names no path on a drive is shown as it stands.
+    return escapeControlCharacters(native ? withHomeAsTilde(*native) : toUtf8(windowsPath));
 }
 
 std::string fileCountText(std::uint64_t done, std::uint64_t total) {

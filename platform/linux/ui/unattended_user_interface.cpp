@@ -51,7 +51,7 @@ class CancelSignals {
 
 class UnattendedCopyObserver : public CopyObserver {
   public:
-    explicit UnattendedCopyObserver(const DriveMapping& drives) : drives_(drives) {}
+    explicit UnattendedCopyObserver(DriveMapping drives) : drives_(std::move(drives)) {}
 
     void progress(const CopyProgress& progress) override {
         if (showsProgress_ && throttle_.due(ProgressThrottle::Clock::now()))
@@ -88,7 +88,7 @@ class UnattendedCopyObserver : public CopyObserver {
             std::fputs("\r\033[K", stderr);
     }
 
-    const DriveMapping& drives_;
+    const DriveMapping drives_;
     CancelSignals signals_;
     const bool showsProgress_ = isatty(STDERR_FILENO) == 1;
     bool progressShown_ = false;

@@ -13,12 +13,12 @@ class UnattendedUserInterface : public QuietUserInterface {
   public:
     // Every message box, never shown, answers Yes (or OK): the person said yes beforehand.
     // drives: how the reports show paths (the native ones).
-    explicit UnattendedUserInterface(const DriveMapping& drives)
-        : QuietUserInterface(Reply::Yes), drives_(drives) {}
+    explicit UnattendedUserInterface(DriveMapping drives)
+        : QuietUserInterface(Reply::Yes), drives_(std::move(drives)) {}
     std::unique_ptr<CopyObserver> beginCopy() override;
 
   private:
-    const DriveMapping& drives_;
+    DriveMapping drives_;
 };
 
 } // namespace pellatrix::linuxos
