@@ -8,14 +8,6 @@
 #include <sys/stat.h>
 
 namespace pellatrix::linuxos {
-namespace {
-
-// The count keeps fewer folders open than the copy: its descriptors come on top of the
-// copy's.
-constexpr std::size_t kCountOpenLevels = 2;
-
-} // namespace
-
 SourceCount::SourceCount(int folder, std::function<bool(std::string_view)> matches)
     : matches_(std::move(matches)) {
     // The count is an estimate for the display: when it cannot even start, the totals are
@@ -39,7 +31,7 @@ SourceCount::~SourceCount() {
 // Whatever it cannot read it passes over, asking nothing: the copy meets it again and
 // reports it.
 void SourceCount::count(int top) {
-    FolderStack stack(kCountOpenLevels);
+    FolderStack stack;
     stack.push({"", DirectoryReader(UniqueFd(top))});
     while (!stack.empty() && !stop_.load(std::memory_order_relaxed)) {
         FolderStack::Level& folder = stack.innermost();

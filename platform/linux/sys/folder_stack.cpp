@@ -17,9 +17,9 @@ bool identityOf(int fd, FolderIdentity& identity) {
 
 void FolderStack::push(Level level) {
     levels_.push_back(std::move(level));
-    if (levels_.size() <= openLevels_ + 1)
+    if (levels_.size() <= kOpenLevels + 1)
         return;
-    Level& outer = levels_[levels_.size() - 1 - openLevels_];
+    Level& outer = levels_[levels_.size() - 1 - kOpenLevels];
     // A reader that cannot read its own identity stays open: one descriptor more, nothing
     // lost.
     if (outer.source.putAside())

@@ -36,8 +36,9 @@ bool identityOf(int fd, FolderIdentity& identity);
 
 class FolderStack {
   public:
-    // openLevels: how many levels below the top keep their descriptors.
-    explicit FolderStack(std::size_t openLevels = 8) : openLevels_(openLevels) {}
+    // How many levels below the top keep their descriptors, in every walk: the copy's, its
+    // count's and the listings'. Past that, a deeper tree costs no more descriptors.
+    static constexpr std::size_t kOpenLevels = 8;
 
     struct Level {
         Level(std::string name, DirectoryReader source, UniqueFd destination = {},
@@ -59,12 +60,12 @@ class FolderStack {
     Level& innermost() { return levels_.back(); }
 
     // Enters a folder. Puts the outermost level that is still open aside when there are more
-    // than openLevels below the top.
+    // than kOpenLevels below the top.
     void push(Level level);
     // Whether the next push puts a level aside, and which.
-    bool pushPutsAside() const { return levels_.size() >= openLevels_ + 1; }
-    std::size_t nextPutAsideDepth() const { return levels_.size() - openLevels_; }
-    Level& nextPutAside() { return levels_[levels_.size() - openLevels_]; }
+    bool pushPutsAside() const { return levels_.size() >= kOpenLevels + 1; }
+    std::size_t nextPutAsideDepth() const { return levels_.size() - kOpenLevels; }
+    Level& nextPutAside() { return levels_[levels_.size() - kOpenLevels]; }
     // Makes sure that the folder around the innermost one is open, taking it up again through
     // ".." where it was put aside. False with errno set when that fails (ESTALE: another
     // folder stands there now).
@@ -76,7 +77,6 @@ class FolderStack {
     void popAsideLevels();
 
   private:
-    std::size_t openLevels_;
     std::deque<Level> levels_; // a deque: a level stays where it is while others come and go
 };
 
