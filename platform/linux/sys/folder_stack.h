@@ -38,7 +38,7 @@ class FolderStack {
   public:
     // How many levels below the top keep their descriptors, in every walk: the copy's, its
     // count's and the listings'. Past that, a deeper tree costs no more descriptors.
-    static constexpr std::size_t kOpenLevels = 8;
+    static constexpr std::size_t kOpenLevels = 4;
 
     struct Level {
         Level(std::string name, DirectoryReader source, UniqueFd destination = {},
