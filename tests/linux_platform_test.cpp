@@ -5,6 +5,7 @@
 // a part silently left undone.
 #include "contract_fixture.h"
 #include "platform/linux/files/file_attributes.h"
+#include "platform/linux/sys/file_system_sync.h"
 #include "platform/linux/sys/unique_fd.h"
 #include "platform/text_encoding.h"
 #include "walker/lost_read_only_dir.h"
@@ -21,6 +22,7 @@ namespace pellatrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using linuxos::failFileSystemSyncsForTesting;
 using linuxos::UniqueFd;
 
 class LinuxPlatformTest : public PlatformTest {
@@ -120,6 +122,21 @@ TEST_F(LinuxPlatformTest, AFolderReadOnTwoThreadsGivesEachEntryOnceWithItsOwnAtt
         if (!(bits & kDir)) {
             EXPECT_FALSE(isReadOnly(temp / "many" / toUtf8(name))) << toUtf8(name);
         }
+}
+
+TEST_F(LinuxPlatformTest, AWalkThatChangedAFileEndsWithItOnDiskOrTheNextOperationFails) {
+    // The sync at a walk's end cannot raise in closeListing, which runs as the walk unwinds.
+    writeFile(temp / "walked" / "ro.txt", "x");
+    makeReadOnly(temp / "walked" / "ro.txt");
+    failFileSystemSyncsForTesting(EIO);
+    EXPECT_TRUE(walk(*platform, at("walked")));
+    failFileSystemSyncsForTesting(0);
+    const PlatformError failed = raised([&] { platform->messageBox(u"Processing end", u"", 0); });
+    EXPECT_EQ(failed.code().value(), EIO);
+    EXPECT_EQ(failed.path(), at("walked"));
+    EXPECT_NO_THROW(platform->messageBox(u"the error report", u"", 0)) << "raised once";
+    EXPECT_TRUE(walk(*platform, at("walked")));
+    EXPECT_NO_THROW(platform->endProgram()) << "nothing changed: nothing to sync";
 }
 
 // ---- The limits of the process

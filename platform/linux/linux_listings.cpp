@@ -5,10 +5,12 @@
 #include "platform/linux/files/file_attributes.h"
 #include "platform/linux/files/wildcard_match.h"
 #include "platform/linux/sys/beneath.h"
+#include "platform/linux/sys/file_system_sync.h"
 #include "platform/linux/sys/posix_error.h"
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 
 namespace pellatrix::linuxos {
 namespace {
@@ -57,6 +59,7 @@ std::string nativeRelative(std::u16string_view windowsNames) {
 } // namespace
 
 ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
+    raiseFailedSync();
     justListed_ = 0;
     const auto slash = pattern.find_last_of(u"\\/");
     if (slash == Text::npos || slash + 1 == pattern.size())
@@ -108,7 +111,8 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
         throwFor(errno, "list", Text(folder));
     }
     if (!walk)
-        walk = &walks_.emplace_back();
+        walk =
+            &walks_.emplace_back(Walk{Text(HeldPaths::withoutTrailingSeparators(folder)), {}, {}});
     const ListingHandle handle = nextListing_++;
     held_.opened(handle, folder, at);
     DirectoryListing& listing = addLevel(*walk, handle, std::move(opened), parent, std::move(name),
@@ -178,6 +182,8 @@ void LinuxPlatform::closeListing(ListingHandle handle) {
         walk.levels.pop();
     }
     if (walk.handles.empty())
+        syncChanges(walk.top);
+    if (walk.handles.empty())
         walks_.remove_if([&walk](const Walk& w) { return &w == &walk; });
 }
 
@@ -214,6 +220,36 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
             : nullptr;
     justListed_ = 0;
     setAttributesAt(where.folder, where.name, attributes, path, earlier);
+    noteChange(where.folder);
+}
+
+void LinuxPlatform::noteChange(int folder) {
+    struct stat st;
+    if (fstat(folder, &st) != 0)
+        throwErrno(errno, "write to the disk the changes in", u"");
+    for (const auto& [device, open] : changed_)
+        if (device == st.st_dev)
+            return;
+    UniqueFd opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened)
+        throwErrno(errno, "write to the disk the changes in", u"");
+    changed_.emplace_back(st.st_dev, std::move(opened));
+}
+
+void LinuxPlatform::syncChanges(const Text& walked) {
+    for (const auto& [device, folder] : changed_)
+        if (!syncFileSystem(folder.get()) && !failedSync_)
+            failedSync_.emplace(std::error_code(errno, std::generic_category()),
+                                "write to the disk the changes in", walked);
+    changed_.clear();
+}
+
+void LinuxPlatform::raiseFailedSync() {
+    if (failedSync_) {
+        const PlatformError failed = *failedSync_;
+        failedSync_.reset();
+        throw failed;
+    }
 }
 
 HeldPaths::Place LinuxPlatform::placeOfFolder(std::u16string_view windowsFolder) const {

@@ -32,6 +32,7 @@ LinuxPlatform::LinuxPlatform(DriveMapping drives, std::unique_ptr<UserInterface>
 LinuxPlatform::~LinuxPlatform() = default;
 
 int LinuxPlatform::messageBox(const Text& text, const Text& title, int style) {
+    raiseFailedSync();
     return ui_->messageBox(text, title, style);
 }
 
@@ -66,6 +67,7 @@ WindowHandle LinuxPlatform::ownerWindow() {
 }
 
 int LinuxPlatform::shellFileOperation(FileOpStruct& op) {
+    raiseFailedSync();
     op.fAnyOperationsAborted = false;
     const Text from = firstName(op.pFrom);
     const Text to = firstName(op.pTo);
@@ -127,6 +129,7 @@ void LinuxPlatform::processMessages() {
 }
 
 void LinuxPlatform::endProgram() {
+    raiseFailedSync();
     ui_->close();
 }
 

@@ -16,7 +16,9 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace pellatrix::linuxos {
 
@@ -43,6 +45,7 @@ class LinuxPlatform : public PlatformServices {
   private:
     // A walk: listings, each opened on the entry that the one around it gave out last.
     struct Walk {
+        Text top; // the path of its outermost folder
         FolderStack levels;
         std::vector<ListingHandle> handles; // the listing of each level, outermost first
     };
@@ -75,6 +78,14 @@ class LinuxPlatform : public PlatformServices {
     DirectoryListing& addLevel(Walk& walk, ListingHandle handle, UniqueFd folder,
                                const DirectoryListing* parent, Text pattern, bool dots);
     EntryRunHelper* helper();
+    // Notes that an entry of the open folder `folder` was changed: its file system is synced
+    // when the walk ends.
+    void noteChange(int folder);
+    // Writes out the changes noted so far; a failure is kept for raiseFailedSync().
+    void syncChanges(const Text& walked);
+    // A walk ends as its listings close, which raise nothing (they close as a walk unwinds, an
+    // error included): the next operation raises a sync that failed at its end.
+    void raiseFailedSync();
 
     DriveMapping drives_;
     UniqueFd roots_[2]; // C:\ and Z:\, once opened
@@ -89,6 +100,9 @@ class LinuxPlatform : public PlatformServices {
     // The listing that has just given out an entry, until anything else happens: the
     // attributes it read for that entry answer readAttributes, which a walk calls next.
     ListingHandle justListed_ = 0;
+    // The file systems with changes not yet synced, each with a folder open on it.
+    std::vector<std::pair<dev_t, UniqueFd>> changed_;
+    std::optional<PlatformError> failedSync_;
     ListingHandle nextListing_ = 1;
 };
 
