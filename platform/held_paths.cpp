@@ -129,6 +129,16 @@ bool HeldPaths::contains(const Listing& listing, std::u16string_view path,
     const std::size_t length = listing.length;
     if (path.size() < length || (path.size() > length && path[length] != u'\\'))
         return false;
+    if (&listing == &listings_.back()) {
+        if (knownId_ != listing.id) {
+            knownPath_ = pathOf(listing.id);
+            knownId_ = listing.id; // ids are never given twice, so this stays true
+        }
+        if (!sameName_(path.substr(0, length), knownPath_))
+            return false;
+        below = path.size() == length ? std::u16string_view() : path.substr(length + 1);
+        return true;
+    }
     std::size_t end = length;
     const Listing* level = &listing;
     for (; level->parent; level = parentOf(*level)) {

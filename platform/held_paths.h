@@ -88,6 +88,10 @@ class HeldPaths {
 
     SameName sameName_;
     std::vector<Listing> listings_; // in the order they were opened
+    // The whole path of the listing asked about last: a walk asks about its innermost listing
+    // again and again, and a path compared whole is quicker than one compared name by name.
+    mutable Id knownId_ = 0;
+    mutable Text knownPath_;
     std::vector<Held> held_;
 };
 

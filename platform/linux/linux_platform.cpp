@@ -7,6 +7,7 @@
 #include "platform/linux/sys/posix_error.h"
 
 #include <climits>
+#include <cstring>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -21,7 +22,7 @@ Text firstName(const Text& list) {
 
 // Linux names are compared exactly.
 bool sameNativeName(std::u16string_view a, std::u16string_view b) {
-    return a == b;
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
 }
 
 } // namespace
