@@ -1,6 +1,6 @@
 // Picks how the program talks to the person: desktop dialogs when a display is there, the
 // terminal otherwise.
-#include "gtk/gtk_user_interface.h"
+#include "gtk/desktop_loader.h"
 #include "terminal_user_interface.h"
 
 namespace pellatrix::linux {

@@ -224,6 +224,20 @@ def stopped(shown=None):
     return check
 
 
+def on_display(name, alone=False):
+    """A display named; alone: the program copied without the dialogs' module beside it."""
+    def prepare(w):
+        w.environment = {"DISPLAY": name}
+        w.program = shutil.copy(PROGRAM, w.root) if alone else None
+    return prepare
+
+
+def asks_saying(note):
+    """The question on the terminal, after one line that says why there are no dialogs."""
+    return lambda test, w, run: test.assertRegex(
+        run.shown, rf"pellatrix: {note}.*\r?\n(?s:.*)May I copy the Model file")
+
+
 # Shown raw, the name would clear the screen and draw a false closing message.
 ESCAPING = "blocked\x1b[2J\x1b[HProcessing end"
 
@@ -410,9 +424,10 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      stopped()),
     ("Ctrl-C at the copy's error question", DESKTOP, unreadable,
      ["yes", interrupt("Cannot Copy File"), "ok"], 2, stopped()),
-    ("a display that cannot be opened", TERMINAL,
-     lambda w: setattr(w, "environment", {"DISPLAY": ":999"}), ["no"], 1,
-     lambda test, w, run: says(test, run, "May I copy the Model file?")),
+    ("a display that cannot be opened", TERMINAL, on_display(":999"), ["no"], 1,
+     asks_saying("no desktop dialogs: GTK cannot open the display")),
+    ("a display, and the dialogs' module missing", TERMINAL, on_display(":0", alone=True),
+     ["no"], 1, asks_saying("no desktop dialogs: pellatrix-gtk.so is neither beside")),
     ("not an answer, a failing retry, a name shown safely", TERMINAL,
      files({ESCAPING + "/inner": (b"x", False)}, {ESCAPING: (b"the user's", False)}),
      [typed(b"maybe\r"), "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
