@@ -7,6 +7,7 @@
 #include "platform/text_encoding.h"
 
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -95,14 +96,24 @@ bool displayNamed() {
     return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
 }
 
-// The module beside the program, else where `cmake --install` puts it; "" when neither is.
-std::string findModule() {
+// The program's own path: where /proc is not mounted (a bare chroot), the path it was started
+// by, which is relative to the current directory, as the program never changes it.
+std::string programPath() {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return {};
-    std::string folder(self, static_cast<std::size_t>(length));
-    folder.erase(folder.rfind('/') + 1);
+    if (length > 0)
+        return std::string(self, static_cast<std::size_t>(length));
+    const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    return started ? started : "";
+}
+
+// The module beside the program, else where `cmake --install` puts it; "" when neither is.
+std::string findModule() {
+    std::string folder = programPath();
+    const auto slash = folder.rfind('/');
+    if (slash == std::string::npos)
+        return {}; // never the current directory: that is the medium's
+    folder.erase(slash + 1);
     for (const std::string& candidate :
          {folder + kModuleName, folder + "../lib/pellatrix/" + kModuleName})
         if (access(candidate.c_str(), R_OK) == 0)
