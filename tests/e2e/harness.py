@@ -423,7 +423,8 @@ class WineRun(WindowRun):
         self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
-                [os.environ["PELLATRIX_WINE"], exe, *w.arguments], cwd=w.medium, stderr=trace,
+                [os.environ["PELLATRIX_WINE"], w.program or exe, *w.arguments], cwd=w.medium,
+                stderr=trace,
                 env=dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox"))
 
     def choose(self, choice, meanwhile=None):
