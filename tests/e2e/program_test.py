@@ -423,10 +423,7 @@ def mounted_medium(image):
                               '/bin/sh -c \'cd /media/cdrom && exec ./pellatrix "$@"\' sh "$@"\n')
             os.chmod(program, 0o755)
         elif "wine" in RUNNER:
-            drive_d = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "d:")
-            with contextlib.suppress(FileNotFoundError):
-                os.unlink(drive_d)
-            os.symlink(root, drive_d)
+            subprocess.run(["ln", "-sfn", root, os.environ["WINEPREFIX"] + "/dosdevices/d:"])
             program = "D:\\Pellatrix.exe"
         yield root, program, c
     finally:
