@@ -27,7 +27,9 @@ done
 model=$(cd "$model" && pwd)
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct || true)}
+[ -n "$SOURCE_DATE_EPOCH" ] ||
+    { echo "$0: not a git checkout: set SOURCE_DATE_EPOCH to the date for the image" >&2; exit 2; }
 export SOURCE_DATE_EPOCH
 
 # build FOLDER TARGET... [-- CMAKE OPTIONS]: the programs alone, without the tests.
