@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, what building and testing Pellatrix needs: the compilers
 # (the machine's g++ and the MinGW-w64 cross compilers), GoogleTest, GTK 3, Wine (64- and
 # 32-bit), the X tools the desktop tests use, FUSE (a file system that fails on demand) and the
-# ACL tools. Does nothing when all of it is there.
+# ACL tools; for the medium, xorriso, and fuseiso and mmdebstrap to test it. Does nothing when
+# all of it is there.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   libgtk-3-dev xvfb xdotool x11-apps imagemagick attr libfuse3-dev fuse3 acl
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 wine32:i386 icoutils
+  xorriso fuseiso mmdebstrap
 )
 
 sudo=""

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: the Linux build, the Linux build under the address
-# and undefined-behaviour sanitizers, a short run of the fuzz target, and the two Windows
-# builds under Wine.
+# Builds every preset and runs every test: the Linux build (with it the medium, made twice and
+# compared, and the Linux program run from it, in a minimal Debian 12 too), the Linux build under
+# the address and undefined-behaviour sanitizers, a short run of the fuzz target, and the two
+# Windows builds under Wine (the 64-bit one also from the medium, as drive D:).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"

@@ -8,6 +8,7 @@ import contextlib
 import ctypes
 import fcntl
 import functools
+import glob
 import itertools
 import os
 import pty
@@ -139,8 +140,10 @@ class Workspace:
         self.dest = os.path.join(self.tolvex, "Model")
         self.outside = os.path.join(self.root, "outside")
         self.cleanup = contextlib.ExitStack()  # what a scenario started and must stop
-        # How the program is to be started (see start_linux; Popen's options when unattended).
+        # How the program is to be started (see start_linux; Popen's options when unattended),
+        # and the program itself when not the one under test.
         self.arguments, self.environment, self.unprivileged, self.options = (), {}, False, {}
+        self.program = None
         os.makedirs(self.medium)
         os.makedirs(self.c, exist_ok=True)
         remove_tree(self.tolvex)
@@ -191,11 +194,14 @@ def exchanging(a, b, pauses=(0,), when=lambda: True):
 
 @functools.cache
 def reachable_copy(path):
-    """A copy of a file that any user may read and run: the checkout may lie in a folder of
-    root's that other users cannot enter (/root is 0700). Removed when the tests end."""
+    """A copy of a file, and of the modules beside it that a program loads, that any user may
+    read and run: the checkout may lie in a folder of root's that other users cannot enter
+    (/root is 0700). Removed when the tests end."""
     folder = tempfile.mkdtemp(prefix="pellatrix-program-")
     os.chmod(folder, 0o755)
     atexit.register(shutil.rmtree, folder, True)
+    for module in glob.glob(os.path.join(os.path.dirname(path), "*.so")):
+        shutil.copy(module, folder)
     return shutil.copy(path, folder)
 
 
@@ -204,7 +210,7 @@ def start_linux(program, w, display=None, **options):
     display unless one is named, in a session of its own. With w.unprivileged, a test run as
     root starts it as "nobody", from a copy that user can reach, with w's C: made theirs: the
     permissions then apply to it as to a person."""
-    suppressions = LEAK_SUPPRESSIONS
+    program, suppressions = w.program or program, LEAK_SUPPRESSIONS
     if w.unprivileged and IS_ROOT:
         program, suppressions = reachable_copy(program), reachable_copy(suppressions)
         nobody = pwd.getpwnam("nobody")
@@ -417,7 +423,8 @@ class WineRun(WindowRun):
         self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
-                [os.environ["PELLATRIX_WINE"], exe, *w.arguments], cwd=w.medium, stderr=trace,
+                [os.environ["PELLATRIX_WINE"], w.program or exe, *w.arguments], cwd=w.medium,
+                stderr=trace,
                 env=dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox"))
 
     def choose(self, choice, meanwhile=None):

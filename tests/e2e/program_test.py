@@ -6,19 +6,27 @@ it: the Linux program's command line (unattended), its cancels, its terminal pro
 links and names of a Linux disk; the Windows program's switches, the names and things it
 refuses, and its deepest tree. See harness.run_table for the form of a row.
 
-usage: program_test.py terminal|desktop|unattended|wine PROGRAM   (CTest gives Wine's prefix)
+A medium that tools/make-medium.sh made is mounted (fuseiso) and its programs are run from it
+by the medium- runners, its Linux program also in a minimal Debian 12 without GTK (chroot-).
+
+usage: program_test.py RUNNER[,RUNNER...] PROGRAM   (CTest gives Wine's prefix)
+       RUNNER: terminal desktop unattended wine; medium-terminal medium-unattended medium-wine
+       chroot-terminal chroot-unattended, whose PROGRAM is the medium's image
 """
+import contextlib
 import fcntl
 import os
 import shutil
 import signal
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
-from harness import (Display, TerminalRun, assert_arrived_writable, drive_c, exchanging,
-                     files_under, prepare_wine, read, run_table, says, snapshot, writable,
-                     write_files)
+from harness import (RUNNERS, SKIPPED, Display, TerminalRun, UnattendedRun, WineRun,
+                     assert_arrived_writable, drive_c, exchanging, files_under, prepare_wine, read,
+                     run_table, says, snapshot, writable, write_files)
 
 RUNNER, PROGRAM = sys.argv.pop(1), os.path.abspath(sys.argv.pop(1))
 TERMINAL, DESKTOP, UNATTENDED, WINE = ("terminal",), ("desktop",), ("unattended",), ("wine",)
@@ -224,6 +232,20 @@ def stopped(shown=None):
     return check
 
 
+def on_display(name, alone=False):
+    """A display named; alone: the program copied without the dialogs' module beside it."""
+    def prepare(w):
+        w.environment = {"DISPLAY": name}
+        w.program = shutil.copy(PROGRAM, w.root) if alone else None
+    return prepare
+
+
+def asks_saying(note):
+    """The question on the terminal, after one line that says why there are no dialogs."""
+    return lambda test, w, run: test.assertRegex(
+        run.shown, rf"pellatrix: {note}.*\r?\n(?s:.*)May I copy the Model file")
+
+
 # Shown raw, the name would clear the screen and draw a false closing message.
 ESCAPING = "blocked\x1b[2J\x1b[HProcessing end"
 
@@ -364,6 +386,69 @@ def deep_tree(w):
     w.deepest = f"/proc/self/fd/{folder}/deep.txt"
 
 
+# ---- The programs on a medium
+
+MEDIUM_TERMINAL, MEDIUM_UNATTENDED = ("medium-terminal", "chroot-terminal"), (
+    "medium-unattended", "chroot-unattended")
+RUNNERS.update({"medium-terminal": TerminalRun, "medium-unattended": UnattendedRun,
+                "medium-wine": WineRun, "chroot-terminal": TerminalRun,
+                "chroot-unattended": UnattendedRun})
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+@contextlib.contextmanager
+def mounted_medium(image):
+    """The medium mounted, and (root, program, C:) for the runners: the mount's own Linux
+    program; under chroot- a minimal Debian 12 (made once beside the image) that holds the mount
+    and C:; under medium-wine the mount as drive D:, the program D:\\Pellatrix.exe."""
+    if not os.path.exists(image):
+        print(f"skipped: no medium at {image}: the linux preset's tests make it")
+        sys.exit(SKIPPED)
+    system = os.path.join(os.path.dirname(image), "bookworm")
+    if RUNNER.startswith("chroot"):
+        made = subprocess.run([os.path.join(HERE, "minimal_debian.sh"), system])
+        if made.returncode:
+            sys.exit(made.returncode)
+        root, c = os.path.join(system, "media/cdrom"), os.path.join(system, "tmp/pellatrix-c")
+    else:
+        root = tempfile.mkdtemp(prefix="pellatrix-cdrom-")
+        c = drive_c() if "wine" in RUNNER else None
+    subprocess.run(["fuseiso", image, root], check=True)
+    try:
+        program = os.path.join(root, "pellatrix")
+        if RUNNER.startswith("chroot"):
+            program = os.path.join(os.path.dirname(image), "in-minimal-debian.sh")
+            with open(program, "w") as wrapper:  # C: and the program as the chroot sees them
+                wrapper.write(f'#!/bin/sh\nXDG_DATA_HOME=/tmp/pellatrix-c exec chroot {system} '
+                              '/bin/sh -c \'cd /media/cdrom && exec ./pellatrix "$@"\' sh "$@"\n')
+            os.chmod(program, 0o755)
+        elif "wine" in RUNNER:
+            subprocess.run(["ln", "-sfn", root, os.environ["WINEPREFIX"] + "/dosdevices/d:"])
+            program = "D:\\Pellatrix.exe"
+        yield root, program, c
+    finally:
+        subprocess.run(["fusermount", "-u", root], check=True)
+        RUNNER.startswith("medium") and os.rmdir(root)
+
+
+def from_medium(*arguments):
+    """The program on the mounted medium, started in its root."""
+    def prepare(w):
+        w.medium, w.program, _ = MEDIUM
+        w.model, w.arguments = os.path.join(w.medium, "Model"), arguments
+    return prepare
+
+
+def copied_from_medium(test, w, run):
+    """The destination holds the medium's Model, each file made writable: on the medium every
+    file is read-only, as on a CD."""
+    names = files_under(w.model)
+    test.assertEqual(files_under(w.dest), names)
+    test.assertFalse([n for n in names if writable(os.path.join(os.fsencode(w.model), n))])
+    assert_arrived_writable(test, w.dest, {n: (read(os.path.join(os.fsencode(w.model), n)), True)
+                                           for n in names})
+
+
 YES = ["yes", "ok"]
 TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("yes", EVERY, sample, YES, 0, arrived),
@@ -410,9 +495,10 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      stopped()),
     ("Ctrl-C at the copy's error question", DESKTOP, unreadable,
      ["yes", interrupt("Cannot Copy File"), "ok"], 2, stopped()),
-    ("a display that cannot be opened", TERMINAL,
-     lambda w: setattr(w, "environment", {"DISPLAY": ":999"}), ["no"], 1,
-     lambda test, w, run: says(test, run, "May I copy the Model file?")),
+    ("a display that cannot be opened", TERMINAL, on_display(":999"), ["no"], 1,
+     asks_saying("no desktop dialogs: GTK cannot open the display")),
+    ("a display, and the dialogs' module missing", TERMINAL, on_display(":0", alone=True),
+     ["no"], 1, asks_saying("no desktop dialogs: pellatrix-gtk.so is neither beside")),
     ("not an answer, a failing retry, a name shown safely", TERMINAL,
      files({ESCAPING + "/inner": (b"x", False)}, {ESCAPING: (b"the user's", False)}),
      [typed(b"maybe\r"), "yes", "retry", "skip", "ok"], 2, escaped_and_kept),
@@ -450,19 +536,28 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("a link to nowhere at Model", WINE, at_model("nowhere"), YES, 3, reported("Tolvex\\Model")),
     ("a tree deeper than a usual stack holds", WINE, deep_tree, YES, 0,
      lambda test, w, run: test.assertTrue(writable(w.deepest))),
+    # The programs on a medium, run from it.
+    ("from the medium", MEDIUM_TERMINAL, from_medium(), YES, 0, copied_from_medium),
+    ("from the medium, --yes", MEDIUM_UNATTENDED, from_medium("--yes"), [], 0, copied_from_medium),
+    ("from the medium as D:, /S", ("medium-wine",), from_medium("/S"), [], 0, copied_from_medium),
 ]
 
 
 class ProgramTest(unittest.TestCase):
     def test_table(self):
-        run_table(self, TABLE, [RUNNER], PROGRAM, DISPLAY, RUNNER == "wine" and drive_c())
+        drive = MEDIUM[2] if MEDIUM else RUNNER.endswith("wine") and drive_c()
+        run_table(self, TABLE, RUNNER.split(","), PROGRAM, DISPLAY, drive)
 
 
 if __name__ == "__main__":
-    if RUNNER == "wine":
+    if RUNNER.endswith("wine"):
         prepare_wine()
-    DISPLAY = Display() if RUNNER in ("desktop", "wine") else None
-    try:
-        unittest.main(verbosity=2)
-    finally:
-        DISPLAY and DISPLAY.close()
+    DISPLAY = Display() if RUNNER.endswith(("desktop", "wine")) else None
+    with contextlib.ExitStack() as medium:
+        MEDIUM = RUNNER.startswith(("medium", "chroot")) and medium.enter_context(
+            mounted_medium(PROGRAM))
+        try:
+            passed = unittest.main(verbosity=2, exit=False).result.wasSuccessful()
+        finally:
+            DISPLAY and DISPLAY.close()
+    sys.exit(0 if passed else 1)

@@ -45,6 +45,9 @@ class DriveMapping {
     static Text windowsNameOf(std::string_view nativeName);
     static std::string nativeNameOf(std::u16string_view windowsName);
 
+    // The native folder that C:\ stands for.
+    const std::string& cDriveRoot() const { return cDriveRoot_; }
+
   private:
     std::string cDriveRoot_;
 };

@@ -1,6 +1,6 @@
 // Picks how the program talks to the person: desktop dialogs when a display is there, the
 // terminal otherwise.
-#include "platform/linux/ui/gtk/gtk_user_interface.h"
+#include "platform/linux/ui/gtk/desktop_loader.h"
 #include "platform/linux/ui/terminal_user_interface.h"
 
 namespace pellatrix::linuxos {

@@ -11,12 +11,12 @@ enum Response { kRetry = 1, kSkip = 2, kCancel = 3 };
 } // namespace
 
 ErrorDecision askAfterCopyFailure(GtkWindow* owner, const std::string& shownPath,
-                                  const std::error_code& error, GtkDialog*& openDialog) {
+                                  const std::string& reason, GtkDialog*& openDialog) {
     OwnedWindow dialog(gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                               GTK_BUTTONS_NONE, "Cannot copy \"%s\"",
                                               shownPath.c_str()));
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog.get()), "%s",
-                                             error.message().c_str());
+                                             reason.c_str());
     gtk_window_set_title(dialog.window(), kCopyErrorTitle);
     gtk_window_set_position(dialog.window(), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_keep_above(dialog.window(), TRUE);

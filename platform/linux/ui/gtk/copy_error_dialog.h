@@ -6,16 +6,15 @@
 #include <gtk/gtk.h>
 
 #include <string>
-#include <system_error>
 
 namespace pellatrix::linuxos::gtk {
 
 inline constexpr const char* kCopyErrorTitle = "Cannot Copy File";
 
-// Modal over owner; shownPath as displayPath gives it. Closing the dialog (Escape, the close
-// button) cancels the copy. While it waits, openDialog points at the dialog, so that an
-// interrupt can answer Cancel.
+// Modal over owner; shownPath as displayPath gives it, reason the error's message. Closing the
+// dialog (Escape, the close button) cancels the copy. While it waits, openDialog points at the
+// dialog, so that an interrupt can answer Cancel.
 ErrorDecision askAfterCopyFailure(GtkWindow* owner, const std::string& shownPath,
-                                  const std::error_code& error, GtkDialog*& openDialog);
+                                  const std::string& reason, GtkDialog*& openDialog);
 
 } // namespace pellatrix::linuxos::gtk

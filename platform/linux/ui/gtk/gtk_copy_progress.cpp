@@ -83,9 +83,9 @@ bool GtkCopyProgress::cancelRequested() {
     return cancelRequested_;
 }
 
-ErrorDecision GtkCopyProgress::copyFailed(const Text& path, const std::error_code& error) {
+ErrorDecision GtkCopyProgress::copyFailed(const Text& path, const std::string& reason) {
     const ErrorDecision decision =
-        askAfterCopyFailure(window_.window(), displayPath(drives_, path), error, openQuestion_);
+        askAfterCopyFailure(window_.window(), displayPath(drives_, path), reason, openQuestion_);
     if (decision == ErrorDecision::Cancel)
         requestCancel();
     return decision;

@@ -13,19 +13,21 @@ namespace pellatrix::linuxos::gtk {
 
 inline constexpr const char* kProgressTitle = "Copying";
 
-class GtkCopyProgress : public CopyObserver {
+class GtkCopyProgress {
   public:
     // The window is shown at once, owned by owner (the hidden main window). Paths are shown
     // as displayPath shows them with drives.
     GtkCopyProgress(GtkWindow* owner, const DriveMapping& drives);
-    ~GtkCopyProgress() override;
+    ~GtkCopyProgress();
     GtkCopyProgress(const GtkCopyProgress&) = delete;
     GtkCopyProgress& operator=(const GtkCopyProgress&) = delete;
 
-    void progress(const CopyProgress& progress) override;
-    bool cancelRequested() override;
-    ErrorDecision copyFailed(const Text& path, const std::error_code& error) override;
-    void finished(const CopyProgress& progress) override;
+    // What a CopyObserver is told and asked (copy_observer.h); a failure comes with the
+    // reason as text.
+    void progress(const CopyProgress& progress);
+    bool cancelRequested();
+    ErrorDecision copyFailed(const Text& path, const std::string& reason);
+    void finished(const CopyProgress& progress);
 
   private:
     void show(const CopyProgress& progress);
