@@ -1,5 +1,6 @@
 // The Linux entry point: the command line (GNU conventions), the Linux platform, the job, the
 // exit status.
+#include "platform/linux/descriptor_limit.h"
 #include "platform/linux/display_text.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/unattended_user_interface.h"
@@ -97,6 +98,8 @@ void reportOnStandardError(const Text& report) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The copy keeps many files open at once; where the raise is refused, it keeps fewer.
+    pellatrix::linux::raiseDescriptorLimit();
     const CommandLine line = readCommandLine(argc, argv);
     switch (line.action) {
     case Action::ShowHelp:

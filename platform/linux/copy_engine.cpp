@@ -8,6 +8,8 @@
 
 #include "beneath.h"
 #include "copy_medium.h"
+#include "descriptor_limit.h"
+#include "disk_sync.h"
 #include "drive_mapping.h"
 #include "file_attributes.h"
 #include "file_copy.h"
@@ -23,7 +25,6 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -50,12 +51,10 @@ constexpr auto kWaitInterval = std::chrono::milliseconds(50);
 constexpr std::size_t kFilesPerBatch = 64;
 constexpr std::size_t kBatchesPerThread = 3;
 // Files written and waiting to be put in place, each with its descriptor open, handed over so
-// many at a time (at most twice as many at once): fewer where the process may open only a few
-// descriptors.
+// many at a time (at most twice as many at once): as many as one sync before their renames
+// should cover, fewer where the process may open only a few descriptors.
 std::size_t writtenPerBatch() {
-    rlimit limit{};
-    const bool few = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 256;
-    return few ? 2 : 16;
+    return std::clamp<std::size_t>(descriptorsAllowed() / 16, 2, kFilesPerBatch);
 }
 
 // Who does what of a file's copy.
@@ -122,9 +121,12 @@ struct Job {
     // Filled by the copying thread:
     Failure failure;
     std::uint64_t bytes = 0;
-    UniqueFd largeSource; // a large file, opened and left to the walking thread
+    bool large = false; // a large file, left to the walking thread (its source closed)
     struct stat status {};
-    FileCopy::Written written; // written by the walking thread, to be put in place
+    // Written by the walking thread, to be put in place; or placed beside the file it
+    // replaces, to be renamed over it after the batch's sync.
+    FileCopy::Written written;
+    bool sourceToRemove = false; // a move's source, removed after the batch's sync
 };
 
 // Files of one folder handed to a copying thread together.
@@ -186,12 +188,21 @@ class CopyEngine {
     void handOut(FolderStack::Level& folder, std::string name, Text display, unsigned char type);
     // Hands the batch being filled to the copying threads.
     void sendBatch();
-    // The copy of one entry. How much of it: all of it (Alone); on a copying thread all but a
-    // large file, which is only opened and left in the job (Whole); on the walking thread with
-    // a finishing thread, all but putting a file in place (Finish).
-    Failure attempt(Job& job, FileCopy::Chunks& chunks, Share share);
-    // Once a file's copy is in place, a move removes its source.
-    Failure removeMovedSource(const Job& job) const;
+    // The three ways of copying an entry. copyWhole: all of it, here and now (the walking
+    // thread alone, a large file, a retry).
+    Failure copyWhole(Job& job, FileCopy::Chunks& chunks);
+    // On a copying thread: all but a large file, which is left to the walking thread, and the
+    // rename of a file over an old one, which waits for the batch's sync (finishBatch).
+    Failure copyOnThread(Job& job, FileCopy::Chunks& chunks);
+    // On the walking thread, with a thread that finishes: a small file is only written.
+    Failure writeForFinishing(Job& job, FileCopy::Chunks& chunks);
+    // A link or what is not a file, whole.
+    Failure copyOther(Job& job, unsigned char type);
+    // Syncs the destination and renames the batch's copies over the files they replace; a
+    // move's sources go once their copies are on the disk.
+    void finishBatch(Batch& batch);
+    // Once a copy is in place, a move removes its source; synced: the copy is on the disk.
+    Failure removeMovedSource(const Job& job, bool synced) const;
     void runOnCopyingThread(Batch& batch);
     // On the walking thread: what a job gave, a large file copied, a failure asked about.
     void handle(Job& job, FolderJobs& folder);
@@ -445,6 +456,12 @@ void CopyEngine::copyTree() {
     }
     batch_.reset();
     pool_ = nullptr;
+    // Everything written, the folders made and the links placed, on the disk before the walk:
+    // one sync of the destination's file system.
+    if (destination_)
+        withRetry(request_.destinationDisplay, [&]() -> Failure {
+            return syncFileSystemOf(destination_.get()) == 0 ? Failure() : errnoCode(errno);
+        });
 }
 
 bool CopyEngine::openTopDestination(FolderStack::Level& top) {
@@ -593,7 +610,8 @@ void CopyEngine::handOut(FolderStack::Level& folder, std::string name, Text disp
         // Read and written here and now, as it comes; handle() counts its bytes.
         const std::uint64_t bytesBefore = progress_.bytesDone;
         ShownChunks chunks(*this, job);
-        job.failure = attempt(job, chunks, share_);
+        job.failure =
+            share_ == Share::Finish ? writeForFinishing(job, chunks) : copyWhole(job, chunks);
         progress_.bytesDone = bytesBefore;
         if (job.failure || !job.written.fd) {
             handle(job, *folder.jobs); // done, or failed
@@ -621,41 +639,115 @@ void CopyEngine::sendBatch() {
     handleDone(std::chrono::milliseconds(0));
 }
 
-Failure CopyEngine::attempt(Job& job, FileCopy::Chunks& chunks, Share share) {
-    const char* name = job.name.c_str();
-    unsigned char type = job.type;
-    if (type == DT_UNKNOWN) {
-        struct stat st;
-        if (fstatat(job.srcFolder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return errnoCode(errno);
-        type = IFTODT(st.st_mode);
-    }
+// The entry's type as listed, or as it is now where the listing did not say.
+Failure typeOf(const Job& job, unsigned char& type) {
+    type = job.type;
+    if (type != DT_UNKNOWN)
+        return {};
+    struct stat st;
+    if (fstatat(job.srcFolder, job.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errnoCode(errno);
+    type = IFTODT(st.st_mode);
+    return {};
+}
+
+Failure CopyEngine::copyWhole(Job& job, FileCopy::Chunks& chunks) {
+    unsigned char type = DT_UNKNOWN;
+    if (const Failure failure = typeOf(job, type))
+        return failure;
     Failure failure;
     if (type == DT_REG) {
         UniqueFd source;
-        if ((failure = FileCopy::openSource(job.srcFolder, name, source, job.status)))
+        if ((failure = FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status)))
             return failure;
         job.bytes = static_cast<std::uint64_t>(job.status.st_size);
-        const bool large = FileCopy::isLarge(job.status);
-        if (share == Share::Whole && large) {
-            job.largeSource = std::move(source);
-            return {};
-        }
-        if (share == Share::Finish && !large)
-            return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
-        failure = files_.copyFile(source.get(), job.status, job.dstFolder, name, chunks);
-    } else if (type == DT_LNK) {
-        failure = files_.copyLink(job.srcFolder, job.dstFolder, name);
-    } else if (type == DT_DIR) {
-        failure = errnoCode(EISDIR); // a folder now, where a file was listed
+        failure =
+            files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks);
     } else {
-        failure = make_error_code(PellatrixError::NotAFile); // a pipe, device or socket
+        failure = copyOther(job, type);
     }
-    return failure ? failure : removeMovedSource(job);
+    return failure ? failure : removeMovedSource(job, false);
 }
 
-Failure CopyEngine::removeMovedSource(const Job& job) const {
-    if (request_.move && unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
+Failure CopyEngine::copyOnThread(Job& job, FileCopy::Chunks& chunks) {
+    unsigned char type = DT_UNKNOWN;
+    if (const Failure failure = typeOf(job, type))
+        return failure;
+    Failure failure;
+    if (type == DT_REG) {
+        UniqueFd source;
+        if ((failure = FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status)))
+            return failure;
+        job.bytes = static_cast<std::uint64_t>(job.status.st_size);
+        // Its source is closed meanwhile: no descriptor waits for the walking thread.
+        job.large = FileCopy::isLarge(job.status);
+        if (job.large)
+            return {};
+        failure = files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
+        if (!failure)
+            failure = files_.place(job.written, job.dstFolder, job.name.c_str());
+    } else {
+        failure = copyOther(job, type);
+    }
+    job.sourceToRemove = !failure && request_.move;
+    return failure;
+}
+
+Failure CopyEngine::writeForFinishing(Job& job, FileCopy::Chunks& chunks) {
+    unsigned char type = DT_UNKNOWN;
+    if (const Failure failure = typeOf(job, type))
+        return failure;
+    if (type != DT_REG)
+        return copyWhole(job, chunks);
+    UniqueFd source;
+    if (const Failure failure =
+            FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status))
+        return failure;
+    job.bytes = static_cast<std::uint64_t>(job.status.st_size);
+    if (FileCopy::isLarge(job.status)) {
+        const Failure failure =
+            files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks);
+        return failure ? failure : removeMovedSource(job, false);
+    }
+    return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
+}
+
+Failure CopyEngine::copyOther(Job& job, unsigned char type) {
+    if (type == DT_LNK)
+        return files_.copyLink(job.srcFolder, job.dstFolder, job.name.c_str());
+    if (type == DT_DIR)
+        return errnoCode(EISDIR);                     // a folder now, where a file was listed
+    return make_error_code(PellatrixError::NotAFile); // a pipe, device or socket
+}
+
+void CopyEngine::finishBatch(Batch& batch) {
+    bool syncNeeded = false;
+    for (const Job& job : batch.jobs)
+        syncNeeded |= !job.failure && (job.written.replacing || job.sourceToRemove);
+    if (!syncNeeded)
+        return;
+    // One folder's files: one sync covers them all.
+    const int folder = batch.jobs.front().dstFolder;
+    const Failure synced = syncFileSystemOf(folder) == 0 ? Failure() : errnoCode(errno);
+    for (Job& job : batch.jobs) {
+        if (job.failure)
+            continue;
+        if (job.written.replacing)
+            job.failure =
+                synced ? synced : FileCopy::replace(job.written, folder, job.name.c_str());
+        if (job.written.replacing) // not synced: the old file stays
+            FileCopy::discard(job.written, folder);
+        if (!job.failure && job.sourceToRemove)
+            job.failure = synced ? synced : removeMovedSource(job, true);
+    }
+}
+
+Failure CopyEngine::removeMovedSource(const Job& job, bool synced) const {
+    if (!request_.move)
+        return {};
+    if (!synced && syncFileSystemOf(job.dstFolder) != 0)
+        return errnoCode(errno); // the source stays while its copy may not be on the disk
+    if (unlinkat(job.srcFolder, job.name.c_str(), 0) != 0)
         return errnoCode(errno);
     return {};
 }
@@ -671,16 +763,16 @@ void CopyEngine::runOnCopyingThread(Batch& batch) {
         if (job.written.fd) {
             // Written by the walking thread: put in place.
             job.failure = files_.place(job.written, job.dstFolder, job.name.c_str());
-            if (!job.failure)
-                job.failure = removeMovedSource(job);
+            job.sourceToRemove = !job.failure && request_.move;
             continue;
         }
         try {
-            job.failure = attempt(job, chunks, Share::Whole);
+            job.failure = copyOnThread(job, chunks);
         } catch (const std::bad_alloc&) {
             job.failure = errnoCode(ENOMEM);
         }
     }
+    finishBatch(batch);
 }
 
 void CopyEngine::handle(Job& job, FolderJobs& folder) {
@@ -688,15 +780,11 @@ void CopyEngine::handle(Job& job, FolderJobs& folder) {
     Failure failure = job.failure;
     // Not begun, or stopped part-way, after a cancel: nothing to count, nothing to ask.
     const bool dropped = failure == std::errc::operation_canceled && outcome_.cancelled;
-    if (!failure && job.largeSource) {
+    if (!failure && job.large) {
         // A large file is copied here, where its progress can be shown chunk by chunk.
         progress_.currentFile = job.display;
         ShownChunks chunks(*this, job);
-        failure = files_.copyFile(job.largeSource.get(), job.status, job.dstFolder,
-                                  job.name.c_str(), chunks);
-        job.largeSource.reset();
-        if (!failure)
-            failure = removeMovedSource(job);
+        failure = copyWhole(job, chunks);
     } else if (!failure) {
         progress_.bytesDone += job.bytes;
     }
@@ -705,7 +793,7 @@ void CopyEngine::handle(Job& job, FolderJobs& folder) {
             progress_.bytesDone = bytesBefore; // a retry starts the file again
             job.type = DT_UNKNOWN;             // and looks again: the entry may have changed
             ShownChunks chunks(*this, job);
-            return attempt(job, chunks, Share::Alone);
+            return copyWhole(job, chunks);
         });
         ++progress_.filesDone;
         if (!copied)
