@@ -5,6 +5,9 @@
 #include "platform/linux/quiet_user_interface.h"
 #include "walker/lost_read_only_dir.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace pellatrix::bench {
 namespace {
 
@@ -32,6 +35,14 @@ void walkWithOurCode(const std::string& folder) {
     linux::LinuxPlatform platform = makePlatform();
     LostReadOnlyDir walker(platform);
     walker.Change(platform.drives().windowsPathOf(folder));
+}
+
+void syncLikeOurCode(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        syncfs(fd);
+        close(fd);
+    }
 }
 
 } // namespace pellatrix::bench

@@ -14,4 +14,8 @@ bool copyWithOurCode(const std::string& sourceFolder, const std::string& destina
 // Makes every read-only file under folder writable (native path).
 void walkWithOurCode(const std::string& folder);
 
+// Puts everything written on folder's file system on the disk: what the program does once its
+// walk has ended.
+void syncLikeOurCode(const std::string& folder);
+
 } // namespace pellatrix::bench
