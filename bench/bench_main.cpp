@@ -216,6 +216,65 @@ void copyAndWalk(const Options& options) {
     fs::remove_all(model);
 }
 
+// The CD-like medium: 10,000 files of 2 KiB in 100 folders, every file read-only, installed
+// as the program installs it (copy, walk, everything on the disk at the end) against cp, chmod
+// and a sync of the same file system: first into nothing, then over the files of an earlier
+// install.
+void cdMedium(const Options& options) {
+    TreeShape shape;
+    shape.foldersPerLevel = {99};
+    shape.filesPerFolder = 100;
+    shape.readOnlyShare = 1;
+    TreeSize size;
+    const std::string model = tree(options.work + "/CD", shape, &size);
+    printHeader("A CD-like medium: " + describe(size) + ", 2 KiB each", "peer");
+    const auto install = [](const std::string& from, const std::string& to) {
+        return runForked([=] {
+            const bool copied = copyWithOurCode(from, to);
+            walkWithOurCode(to); // which syncs what it changed as it ends
+            return copied;
+        });
+    };
+    if (options.wants("cd-first")) {
+        const auto dests = std::make_shared<Destinations>(options.work + "/cd-first-");
+        const auto next = [=] { dests->next(); };
+        const Contender ours{next, [=] { return install(model, dests->current()); }};
+        const Contender peer{next, [=] {
+                                 return runPrograms({{"cp", "-r", model, dests->current()},
+                                                     {"chmod", "-R", "u+w", dests->current()},
+                                                     {"sync", "-f", dests->current()}});
+                             }};
+        settle();
+        const PairedResult result = runPaired(ours, peer, options.rounds);
+        if (readOnlyFilesUnder(dests->current()) != 0)
+            throw std::runtime_error("the first install left read-only files");
+        printRow("first install vs cp -r, chmod -R u+w, sync -f", result);
+    }
+    if (options.wants("cd-again")) {
+        // Each installs over the files that its first install left, round after round.
+        const std::string oursThere = options.work + "/cd-again-ours";
+        const std::string peerThere = options.work + "/cd-again-peer";
+        if (!install(model, oursThere).ok ||
+            !runPrograms({{"cp", "-r", model, peerThere}, {"chmod", "-R", "u+w", peerThere}}).ok)
+            throw std::runtime_error("the first install of the CD-like medium failed");
+        const Contender ours{[] {}, [=] { return install(model, oursThere); }};
+        const Contender peer{[] {},
+                             [=] {
+                                 return runPrograms({{"cp", "-rT", model, peerThere},
+                                                     {"chmod", "-R", "u+w", peerThere},
+                                                     {"sync", "-f", peerThere}});
+                             }};
+        settle();
+        printRow("re-install vs cp -rT, chmod -R u+w, sync -f",
+                 runPaired(ours, peer, options.rounds));
+        if (readOnlyFilesUnder(oursThere) != 0)
+            throw std::runtime_error("the re-install left read-only files");
+        fs::remove_all(oursThere);
+        fs::remove_all(peerThere);
+    }
+    fs::remove_all(model);
+}
+
 void scaling(const Options& options) {
     printHeader("The walk as the tree grows (empty files, a quarter read-only)", "chmod -R u+w");
     for (const bool deep : {false, true}) {
@@ -290,8 +349,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: pellatrix_bench [--rounds N] [--work DIR] [--case NAME]...\n"
                  "       pellatrix_bench --walk-once DIR | --copy-once SOURCE DESTINATION\n"
-                 "  cases: copy-walk, copy, walk, program, scaling, 100k, large (all when none is "
-                 "named)\n"
+                 "  cases: copy-walk, copy, walk, program, cd-first, cd-again, scaling, 100k, "
+                 "large (all when none is named)\n"
                  "  DIR must be on the disk under test; it is removed afterwards\n");
     return 2;
 }
@@ -339,6 +398,8 @@ int main(int argc, char** argv) {
         if (options.wants("copy-walk") || options.wants("copy") || options.wants("walk") ||
             options.wants("program"))
             copyAndWalk(options);
+        if (options.wants("cd-first") || options.wants("cd-again"))
+            cdMedium(options);
         if (options.wants("scaling"))
             scaling(options);
         if (options.wants("100k"))

@@ -11,7 +11,7 @@ namespace pellatrix::bench {
 // copy reported no failure.
 bool copyWithOurCode(const std::string& sourceFolder, const std::string& destinationFolder);
 
-// Makes every read-only file under folder writable (native path).
+// Makes every read-only file under folder writable (native path), and syncs what it changed.
 void walkWithOurCode(const std::string& folder);
 
 } // namespace pellatrix::bench

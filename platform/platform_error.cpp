@@ -38,6 +38,8 @@ class PellatrixCategory : public std::error_category {
             return "the name could lead out of its folder";
         case PellatrixError::NameNotCopyable:
             return "the shell copy cannot copy a name like this one as it stands";
+        case PellatrixError::ChangedWhileCopied:
+            return "the file kept changing while it was copied";
         }
         return "unknown error";
     }

@@ -1,6 +1,7 @@
 // The Linux entry point: the command line (GNU conventions), the Linux platform, the job, the
 // exit status.
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/sys/descriptor_limit.h"
 #include "platform/linux/ui/display_text.h"
 #include "platform/linux/ui/unattended_user_interface.h"
 #include "platform/platform_error.h"
@@ -97,6 +98,8 @@ void reportOnStandardError(const Text& report) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The copy keeps many files open at once; where the raise is refused, it keeps fewer.
+    pellatrix::linuxos::raiseDescriptorLimit();
     const CommandLine line = readCommandLine(argc, argv);
     switch (line.action) {
     case Action::ShowHelp:

@@ -24,12 +24,23 @@ namespace {
 // The server's state: it runs alone in its own process.
 std::string shownFolder;
 std::map<std::string, int> failing;
+FaultyFileSystem::Changes changes;
+
+void* initOp(fuse_conn_info*, fuse_config* config) {
+    config->attr_timeout = 0; // an fstat sees a change at once
+    return nullptr;
+}
 
 std::string real(const char* path) {
     return shownFolder + path;
 }
 
 int getattrOp(const char* path, struct stat* st, fuse_file_info*) {
+    if (!changes.stuck.empty() && path + 1 == changes.stuck) {
+        // Long past any test's patience; answering at all lets a test that looked end.
+        std::this_thread::sleep_for(std::chrono::seconds(20));
+        return -ENOENT;
+    }
     return lstat(real(path).c_str(), st) == 0 ? 0 : -errno;
 }
 
@@ -38,10 +49,18 @@ int openOp(const char* path, fuse_file_info* file) {
     if (fd < 0)
         return -errno;
     file->fh = static_cast<std::uint64_t>(fd);
+    file->direct_io = changes.appendedWhenRead.contains(path + 1);
     return 0;
 }
 
-int readOp(const char*, char* buffer, std::size_t size, off_t offset, fuse_file_info* file) {
+int readOp(const char* path, char* buffer, std::size_t size, off_t offset, fuse_file_info* file) {
+    const auto change = changes.appendedWhenRead.find(path + 1);
+    if (offset == 0 && change != changes.appendedWhenRead.end() && change->second-- > 0) {
+        const int fd = open(real(path).c_str(), O_WRONLY | O_APPEND);
+        if (fd < 0 || ::write(fd, "x", 1) != 1)
+            return -EIO;
+        close(fd);
+    }
     const ssize_t length = pread(static_cast<int>(file->fh), buffer, size, offset);
     return length < 0 ? -errno : static_cast<int>(length);
 }
@@ -85,6 +104,7 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
 
 [[noreturn]] void serve(const std::filesystem::path& mountPoint, int ready) {
     fuse_operations operations{};
+    operations.init = initOp;
     operations.getattr = getattrOp;
     operations.open = openOp;
     operations.read = readOp;
@@ -108,7 +128,7 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
 
 FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
                                    const std::filesystem::path& mountPoint,
-                                   std::map<std::string, int> failingListings)
+                                   std::map<std::string, int> failingListings, Changes faults)
     : mountPoint_(mountPoint) {
     std::filesystem::create_directories(mountPoint);
     int ready[2];
@@ -121,6 +141,7 @@ FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
         close(ready[0]);
         shownFolder = shown.string();
         failing = std::move(failingListings);
+        changes = std::move(faults);
         serve(mountPoint, ready[1]);
     }
     close(ready[1]);

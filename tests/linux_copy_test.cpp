@@ -376,6 +376,45 @@ TEST_P(CopyEngineTest, AListingThatFailsIsNeverTakenForTheEndOfTheFolder) {
     }
 }
 
+TEST_P(CopyEngineTest, ManyLargeFilesInstallWholeWithFewDescriptors) {
+    // Large files wait for the walking thread, which shows their progress; sparse ones are
+    // large and cheap.
+    for (int i = 0; i < 400; ++i) {
+        writeFile(temp / "Model" / std::to_string(i), "");
+        fs::resize_file(temp / "Model" / std::to_string(i), (8 << 20) + 1);
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit few{64, 64};
+        setrlimit(RLIMIT_NOFILE, &few);
+        _exit(copyMatchingEntries(request(), observer).succeeded() ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(filesIn(temp / "dest").size(), 400u);
+}
+
+TEST_P(CopyEngineTest, ASourceChangedWhileCopiedIsCopiedAgainOrReportedNeverMixed) {
+    // "twice" changes at its first two reads, "always" at every read: the first is installed
+    // as it ends up, with its last time; the second is reported, and the old file stays.
+    const std::string content(1 << 20, 'o');
+    writeFile(temp / "Model" / "twice", content);
+    writeFile(temp / "Model" / "always", content);
+    writeFile(temp / "dest" / "always", "old");
+    FaultyFileSystem changing(temp / "Model", temp / "changing", {},
+                              {.appendedWhenRead = {{"twice", 2}, {"always", 1000}}, .stuck = ""});
+    if (!changing.available())
+        GTEST_SKIP() << changing.whyNot();
+    EXPECT_EQ(copy(request("changing", "dest")).failures, 1u);
+    EXPECT_EQ(observer.failures,
+              std::vector<std::error_code>{make_error_code(PellatrixError::ChangedWhileCopied)});
+    EXPECT_TRUE(readFile(temp / "dest" / "twice") == content + "xx") << "not as it ended up";
+    EXPECT_EQ(fs::last_write_time(temp / "dest" / "twice"),
+              fs::last_write_time(temp / "Model" / "twice"));
+    EXPECT_EQ(readFile(temp / "dest" / "always"), "old");
+}
+
 INSTANTIATE_TEST_SUITE_P(ReadersAtOnce, CopyEngineTest, ::testing::Values(1u, 3u));
 
 TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoints) {
@@ -396,13 +435,14 @@ TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoi
                   fs::perms::others_read)
         << "group and others get no write bit that the umask forbids";
 
+    // A link is a reparse point, whatever it points at: its target is never looked up.
     fs::create_symlink(temp / "shared", temp / "file-link");
     fs::create_directory_symlink(temp.path(), temp / "dir-link");
     std::uint32_t attributes = 0;
     ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "file-link").string(), attributes));
     EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
     ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dir-link").string(), attributes));
-    EXPECT_EQ(attributes, FileAttribute::ReparsePoint | FileAttribute::Directory);
+    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
     EXPECT_THROW(setAttributesAt(AT_FDCWD, (temp / "file-link").string(), 0, u"file-link"),
                  std::system_error);
 

@@ -4,6 +4,7 @@
 // stack), where each run ends with the whole job done or with an error, never with a crash or
 // a part silently left undone.
 #include "contract_fixture.h"
+#include "faulty_file_system.h"
 #include "platform/linux/files/file_attributes.h"
 #include "platform/linux/sys/file_system_sync.h"
 #include "platform/linux/sys/unique_fd.h"
@@ -201,6 +202,23 @@ template <typename Body> ChildOutcome inChild(int descriptors, Body body) {
     rusage usage{};
     wait4(child, &status, 0, &usage);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
+}
+
+TEST_F(LinuxPlatformTest, ALinkIntoAMountThatNeverAnswersHoldsUpNeitherTheCopyNorTheWalk) {
+    // The lookup of "stuck" never returns: following the link even once would hang for good.
+    FaultyFileSystem hung(temp / "Model", temp / "hung", {}, {.stuck = "stuck"});
+    if (!hung.available())
+        GTEST_SKIP() << hung.whyNot();
+    writeFile(temp / "Model" / "file", "x");
+    fs::create_symlink(temp / "hung" / "stuck", temp / "Model" / "link");
+    const int status = inChild(32, [&](PlatformServices& platform) {
+                           alarm(10); // a lookup through the link ends the child
+                           return shellCopy(platform, temp / "Model", temp / "dest") != 0 ? 1
+                                  : !walk(platform, at("dest"))                           ? 2
+                                                                                          : 0;
+                       }).status;
+    EXPECT_EQ(status, 0) << "1: the copy failed, 2: the walk, 142: it hung";
+    EXPECT_EQ(fs::read_symlink(temp / "dest" / "link"), temp / "hung" / "stuck");
 }
 
 TEST_F(LinuxPlatformTest, TreesDeeperThanAnyPathAreCopiedAndWalkedWholeInBoundedMemory) {

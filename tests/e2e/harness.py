@@ -109,9 +109,10 @@ def remove_tree(root):
 
 def windows_attributes(path, st):
     """The attribute bits that Windows (Wine) and the Linux program show for an entry of a Linux
-    disk: read-only from the write bits, hidden and system from user.DOSATTRIB."""
+    disk: read-only from the write bits, hidden and system from user.DOSATTRIB; a link is a
+    reparse point alone, its target never looked up."""
     if stat.S_ISLNK(st.st_mode):
-        return REPARSE_POINT | (DIRECTORY if os.path.isdir(path) else 0)
+        return REPARSE_POINT
     bits = ((DIRECTORY if stat.S_ISDIR(st.st_mode) else ARCHIVE) |
             (0 if st.st_mode & 0o222 else READ_ONLY))
     with contextlib.suppress(OSError, ValueError):

@@ -12,6 +12,11 @@
 //   linked or renamed into place only when complete. A failure, a cancel or a killed process
 //   leaves the old file intact; the temporaries of a process that is gone are removed by the
 //   next run in the folders it copies into, those of a running one never.
+// - On the disk: a file that replaces an old one is renamed over it only once a sync of its
+//   file system has put its data there, and when the copy ends one sync puts everything it
+//   wrote there (files, folders, links). A failed sync is a failure of the copy.
+// - A source that changes while it is copied (its size, modification or change time) is
+//   copied again, a few times, and then reported: never installed as a mix.
 // - Two copies into one destination do not run at once: the second waits for the first (a
 //   lock on the destination's parent folder), or is refused when it cannot wait.
 // - Links are copied as links, never followed; a link at the destination is replaced, never

@@ -61,26 +61,28 @@ EntryRunHelper::~EntryRunHelper() {
 }
 
 void EntryRunHelper::offer(EntryRun& run) {
-    run.helperOut.store(false, std::memory_order_relaxed);
-    EntryRun* replaced = nullptr;
     {
         const std::lock_guard lock(mutex_);
-        replaced = std::exchange(next_, &run);
+        run.helperOut.store(false, std::memory_order_relaxed);
+        if (EntryRun* replaced = std::exchange(next_, &run))
+            replaced->helperOut.store(true, std::memory_order_relaxed); // never begun
     }
-    if (replaced)
-        replaced->helperOut.store(true, std::memory_order_release);
     offered_.notify_one();
 }
 
 void EntryRunHelper::withdraw(EntryRun& run) {
-    {
-        const std::lock_guard lock(mutex_);
-        if (next_ == &run) {
-            next_ = nullptr;
-            run.helperOut.store(true, std::memory_order_release);
-        }
+    // Awake for as long as a read of one entry takes: the helper is usually about to stop.
+    for (int spins = 0; spins < 256; ++spins) {
+        if (run.helperOut.load(std::memory_order_acquire))
+            return;
+        relax();
     }
-    waitWhile(run.helperOut, false);
+    std::unique_lock lock(mutex_);
+    if (next_ == &run) {
+        next_ = nullptr;
+        run.helperOut.store(true, std::memory_order_relaxed);
+    }
+    letGo_.wait(lock, [&] { return run.helperOut.load(std::memory_order_relaxed); });
 }
 
 void EntryRunHelper::work() {
@@ -100,9 +102,10 @@ void EntryRunHelper::work() {
             entry.state.store(kRead, std::memory_order_release);
             entry.state.notify_one();
         }
-        run.helperOut.store(true, std::memory_order_release);
-        run.helperOut.notify_one();
+        // Under the lock, the run's last touch: once withdraw sees it, the run may go.
         lock.lock();
+        run.helperOut.store(true, std::memory_order_release);
+        letGo_.notify_all();
     }
 }
 

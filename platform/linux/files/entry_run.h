@@ -34,7 +34,8 @@ struct EntryRun {
     int folder = -1; // the open folder the entries are in
     std::unique_ptr<RunEntry[]> entries;
     std::size_t count = 0;
-    std::atomic<bool> helperOut{true}; // the helper does not touch the run
+    // The helper does not touch the run. Set by the helper under its lock, as its last touch.
+    std::atomic<bool> helperOut{true};
 };
 
 // Reads one entry of a run here, unless the helper has taken it: then waits until it has read
@@ -59,6 +60,8 @@ class EntryRunHelper {
 
     std::mutex mutex_;
     std::condition_variable offered_;
+    // A run let go of: the helper's own, so that waking its waiter touches no run.
+    std::condition_variable letGo_;
     EntryRun* next_ = nullptr;
     bool stopping_ = false;
     std::thread thread_;

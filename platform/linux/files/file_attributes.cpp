@@ -167,10 +167,9 @@ bool readAttributesAt(int dirFd, const std::string& name, std::uint32_t& attribu
     if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (S_ISLNK(st.st_mode)) {
-        struct stat target;
-        const bool toFolder =
-            fstatat(dirFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
-        attributes = FileAttribute::ReparsePoint | (toFolder ? FileAttribute::Directory : 0);
+        // Its target is never looked up: a link into a mount that does not answer would stop
+        // the walk for good.
+        attributes = FileAttribute::ReparsePoint;
         return true;
     }
     attributes = S_ISDIR(st.st_mode) ? FileAttribute::Directory : FileAttribute::Archive;

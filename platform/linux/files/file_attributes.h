@@ -4,7 +4,8 @@
 // - read-only when no write bit (user, group or other) is set;
 // - hidden and system from the extended attribute user.DOSATTRIB ("0x" and hex digits); a
 //   read-only bit stored there is not read, as Wine does not read it: the mode decides;
-// - a symbolic link reads as a reparse point, plus directory when it points at a folder.
+// - a symbolic link reads as a reparse point alone, whatever it points at: what it points at
+//   is never looked up (Wine, which shows a link as its target, looks it up).
 #pragma once
 
 #include "platform/platform_services.h"
