@@ -1,5 +1,5 @@
 // Folders held open, subfolders reached from them, listings through their handles.
-#include "platform/linux/files/directory_listing.h"
+#include "directory_listing.h"
 
 #include "platform/text_encoding.h"
 #include "wide_text.h"

@@ -11,7 +11,7 @@
 // object goes.
 #pragma once
 
-#include "platform/linux/files/directory_listing.h"
+#include "directory_listing.h"
 #include "platform/held_paths.h"
 
 #include <map>
