@@ -417,58 +417,5 @@ TEST_P(CopyEngineTest, ASourceChangedWhileCopiedIsCopiedAgainOrReportedNeverMixe
 
 INSTANTIATE_TEST_SUITE_P(ReadersAtOnce, CopyEngineTest, ::testing::Values(1u, 3u));
 
-TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoints) {
-    TempFolder temp;
-    writeFile(temp / "private", "x");
-    writeFile(temp / "shared", "x");
-    fs::permissions(temp / "private", fs::perms::owner_read);
-    fs::permissions(temp / "shared",
-                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    const mode_t oldMask = umask(022);
-    setAttributesAt(AT_FDCWD, (temp / "private").string(), 0, u"private");
-    setAttributesAt(AT_FDCWD, (temp / "shared").string(), 0, u"shared");
-    umask(oldMask);
-    EXPECT_EQ(fs::status(temp / "private").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(fs::status(temp / "shared").permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read)
-        << "group and others get no write bit that the umask forbids";
-
-    // A link is a reparse point, whatever it points at: its target is never looked up.
-    fs::create_symlink(temp / "shared", temp / "file-link");
-    fs::create_directory_symlink(temp.path(), temp / "dir-link");
-    std::uint32_t attributes = 0;
-    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "file-link").string(), attributes));
-    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
-    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dir-link").string(), attributes));
-    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
-    EXPECT_THROW(setAttributesAt(AT_FDCWD, (temp / "file-link").string(), 0, u"file-link"),
-                 std::system_error);
-
-    EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);
-    EXPECT_EQ(parseDosAttributes("garbage", 7), 0u);
-}
-
-TEST(FileAttributesTest, AStoredReadOnlyBitIsClearedEvenWhenStoredSinceTheEarlierRead) {
-    // Clearing read-only may take the stored attribute from a read made a moment before, while
-    // the file's inode and change time say that it has not changed; one stored in between, with
-    // a read-only bit, must still lose that bit.
-    TempFolder temp;
-    writeFile(temp / "f", "x");
-    makeReadOnly(temp / "f");
-    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // older than the time step
-    std::uint32_t attributes = 0;
-    EntryRead earlier;
-    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "f").string(), attributes, &earlier));
-    EXPECT_EQ(attributes, FileAttribute::Archive | FileAttribute::ReadOnly);
-    EXPECT_TRUE(earlier.storedSure);
-    ASSERT_EQ(setxattr((temp / "f").c_str(), kDosAttributeName, "0x21", 4, 0), 0);
-    setAttributesAt(AT_FDCWD, (temp / "f").string(), FileAttribute::Archive, u"f", &earlier);
-    char stored[16] = {};
-    ASSERT_GT(getxattr((temp / "f").c_str(), kDosAttributeName, stored, sizeof stored - 1), 0);
-    EXPECT_STREQ(stored, "0x20");
-}
-
 } // namespace
 } // namespace pellatrix::linuxos

@@ -1,6 +1,7 @@
-// Linux path translation, resolution below a held folder, folder reading and DOS pattern
-// matching.
+// The Linux rooms below the copy: path translation, resolution below a held folder, folder
+// reading, DOS pattern matching and attributes.
 #include "platform/linux/files/drive_mapping.h"
+#include "platform/linux/files/file_attributes.h"
 #include "platform/linux/files/wildcard_match.h"
 #include "platform/linux/sys/beneath.h"
 #include "platform/linux/sys/directory_reader.h"
@@ -12,9 +13,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/xattr.h>
+#include <thread>
 
 namespace pellatrix::linuxos {
 namespace {
+
+namespace fs = std::filesystem;
+using testing::makeReadOnly;
+using testing::TempFolder;
+using testing::writeFile;
 
 TEST(DriveMappingTest, CIsTheDataFolderZIsTheRootAndThereIsNoOther) {
     const DriveMapping drives("/home/u/.local/share/");
@@ -68,7 +76,7 @@ class BeneathTest : public ::testing::TestWithParam<bool> {
         return openBeneath(root.get(), relative, O_RDONLY | O_DIRECTORY) ? 0 : errno;
     }
 
-    testing::TempFolder temp;
+    TempFolder temp;
     UniqueFd root;
 };
 
@@ -88,7 +96,7 @@ TEST_P(BeneathTest, MakingFoldersStopsAtALinkOrAFile) {
     EXPECT_FALSE(makeFoldersBeneath(root.get(), "link/b/c"));
     EXPECT_EQ(errno, ELOOP);
     EXPECT_FALSE(std::filesystem::exists(temp / "outside/b/c"));
-    testing::writeFile(temp / "root/file", "x");
+    writeFile(temp / "root/file", "x");
     errno = 0;
     EXPECT_FALSE(makeFoldersBeneath(root.get(), "file/c"));
     EXPECT_EQ(errno, ENOTDIR);
@@ -98,12 +106,12 @@ INSTANTIATE_TEST_SUITE_P(BothWays, BeneathTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "ComponentWalk" : "Openat2"; });
 
 TEST(DirectoryReaderTest, PutAsideAndTakenUpGivesEachEntryOnce) {
-    testing::TempFolder temp;
+    TempFolder temp;
     std::set<std::string> expected;
     for (int i = 0; i < 2000; ++i) // several getdents64 buffers' worth
         expected.insert(std::to_string(i) + std::string(40, 'x'));
     for (const std::string& name : expected)
-        testing::writeFile(temp / name, "");
+        writeFile(temp / name, "");
     const auto openFolder = [&] {
         return UniqueFd(open(temp.path().c_str(), O_RDONLY | O_DIRECTORY));
     };
@@ -134,6 +142,59 @@ TEST(WildcardTest, DosMeaningOfStarAndQuestionMark) {
           {u"データ*", u"データ.bin", true},
           {u"a*b*c*d*e*f*g", Text(5000, u'a'), false}})
         EXPECT_EQ(matchesWildcard(pattern, name), matches) << toUtf8(pattern);
+}
+
+TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoints) {
+    TempFolder temp;
+    writeFile(temp / "private", "x");
+    writeFile(temp / "shared", "x");
+    fs::permissions(temp / "private", fs::perms::owner_read);
+    fs::permissions(temp / "shared",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const mode_t oldMask = umask(022);
+    setAttributesAt(AT_FDCWD, (temp / "private").string(), 0, u"private");
+    setAttributesAt(AT_FDCWD, (temp / "shared").string(), 0, u"shared");
+    umask(oldMask);
+    EXPECT_EQ(fs::status(temp / "private").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(temp / "shared").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read)
+        << "group and others get no write bit that the umask forbids";
+
+    // A link is a reparse point, whatever it points at: its target is never looked up.
+    fs::create_symlink(temp / "shared", temp / "file-link");
+    fs::create_directory_symlink(temp.path(), temp / "dir-link");
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "file-link").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "dir-link").string(), attributes));
+    EXPECT_EQ(attributes, FileAttribute::ReparsePoint);
+    EXPECT_THROW(setAttributesAt(AT_FDCWD, (temp / "file-link").string(), 0, u"file-link"),
+                 std::system_error);
+
+    EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);
+    EXPECT_EQ(parseDosAttributes("garbage", 7), 0u);
+}
+
+TEST(FileAttributesTest, AStoredReadOnlyBitIsClearedEvenWhenStoredSinceTheEarlierRead) {
+    // Clearing read-only may take the stored attribute from a read made a moment before, while
+    // the file's inode and change time say that it has not changed; one stored in between, with
+    // a read-only bit, must still lose that bit.
+    TempFolder temp;
+    writeFile(temp / "f", "x");
+    makeReadOnly(temp / "f");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // older than the time step
+    std::uint32_t attributes = 0;
+    EntryRead earlier;
+    ASSERT_TRUE(readAttributesAt(AT_FDCWD, (temp / "f").string(), attributes, &earlier));
+    EXPECT_EQ(attributes, FileAttribute::Archive | FileAttribute::ReadOnly);
+    EXPECT_TRUE(earlier.storedSure);
+    ASSERT_EQ(setxattr((temp / "f").c_str(), kDosAttributeName, "0x21", 4, 0), 0);
+    setAttributesAt(AT_FDCWD, (temp / "f").string(), FileAttribute::Archive, u"f", &earlier);
+    char stored[16] = {};
+    ASSERT_GT(getxattr((temp / "f").c_str(), kDosAttributeName, stored, sizeof stored - 1), 0);
+    EXPECT_STREQ(stored, "0x20");
 }
 
 } // namespace
