@@ -88,10 +88,15 @@ void CopyEngine::copyTree() {
     batch_.reset();
     pool_ = nullptr;
     // Everything written, the folders made and the links placed, on the disk before the walk:
-    // one sync of the destination's file system.
+    // one sync of the destination's file system, and of any mounted below it.
     if (destination_)
         withRetry(request_.destinationDisplay, [&]() -> Failure {
-            return syncFileSystem(destination_.get()) ? Failure() : errnoCode(errno);
+            if (!syncFileSystem(destination_.get()))
+                return errnoCode(errno);
+            for (const UniqueFd& other : otherFileSystems_)
+                if (!syncFileSystem(other.get()))
+                    return errnoCode(errno);
+            return {};
         });
 }
 
@@ -175,6 +180,16 @@ void CopyEngine::copyEntry(FolderStack& stack, const DirectoryReader::Entry& ent
     withRetry(display, [&]() -> Failure { return enterFolder(stack, name, windowsName); });
 }
 
+void CopyEngine::keepForTheLastSync(int folder, dev_t device) {
+    for (const UniqueFd& kept : otherFileSystems_) {
+        FolderIdentity identity;
+        if (identityOf(kept.get(), identity) && identity.device == device)
+            return;
+    }
+    if (UniqueFd held{openat(folder, ".", kOpenFolder)})
+        otherFileSystems_.push_back(std::move(held));
+}
+
 Failure CopyEngine::enterFolder(FolderStack& stack, const std::string& name,
                                 const Text& windowsName) {
     const int srcFolder = stack.innermost().source.fd();
@@ -209,6 +224,8 @@ Failure CopyEngine::enterFolder(FolderStack& stack, const std::string& name,
     FolderIdentity identity;
     if (!destination || !identityOf(destination.get(), identity))
         return errnoCode(errno);
+    if (identity.device != destinationIdentity_.device)
+        keepForTheLastSync(destination.get(), identity.device);
     copyDosAttributes(source.get(), destination.get());
     if (existed)
         removeAbandonedTemporaries(destination.get());

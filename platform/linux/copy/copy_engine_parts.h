@@ -129,6 +129,8 @@ class CopyEngine {
     bool openTopDestination(FolderStack::Level& top);
     void leaveFolder(FolderStack& stack);
     void copyEntry(FolderStack& stack, const DirectoryReader::Entry& entry);
+    // Keeps a folder of another file system than the destination's, one per file system.
+    void keepForTheLastSync(int folder, dev_t device);
     Failure enterFolder(FolderStack& stack, const std::string& name, const Text& windowsName);
     void handOut(FolderStack::Level& folder, std::string name, Text display, unsigned char type);
     // Hands the batch being filled to the copying threads.
@@ -189,6 +191,9 @@ class CopyEngine {
     UniqueFd lock_;              // the destination's parent, locked while this copy runs
     UniqueFd destination_;
     FolderIdentity destinationIdentity_;
+    // A folder on each other file system mounted below the destination that the copy wrote
+    // into: synced with the destination's at the end.
+    std::vector<UniqueFd> otherFileSystems_;
     Text display_; // the folder being copied, as the person knows it, ending in "\"
     WorkerPool<Batch>* pool_ = nullptr; // while copyTree runs with copying threads
     Share share_ = Share::Alone;
