@@ -37,10 +37,11 @@ bool checkNames(DirectoryListing listing) {
         if (!copyableByPath(entry.name))
             throw PlatformError(make_error_code(PellatrixError::NameNotCopyable), "copy",
                                 listing.folder()->path() + u"\\" + entry.name);
-        // Links are not followed: they may lead anywhere, or back into the tree.
+        // Links are not followed: they may lead anywhere, or back into the tree. The opened
+        // folder is not compared with the listed entry: on a CD their IDs differ by design.
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            if (auto folder = openSubfolder(listing.folder(), entry.name, &entry, "copy"))
+            if (auto folder = openSubfolder(listing.folder(), entry.name, nullptr, "copy"))
                 checkNames(DirectoryListing(std::move(folder), u"*"));
         }
     }
