@@ -38,6 +38,9 @@ class PellatrixCategory : public std::error_category {
             return "the name could lead out of its folder";
         case PellatrixError::NameNotCopyable:
             return "the shell copy cannot copy a name like this one as it stands";
+        case PellatrixError::DeviceName:
+            return "Windows takes this name for a device (CON, PRN, AUX, NUL, COM1, LPT1...), "
+                   "so the shell copy cannot copy it";
         }
         return "unknown error";
     }

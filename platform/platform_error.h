@@ -36,6 +36,7 @@ enum class PellatrixError {
     ReplacedSinceListed,   // a listed entry was replaced by another before it was reached
     NameLeavesFolder,      // a listed name that would lead out of its folder if joined to it
     NameNotCopyable,       // a medium name that the shell copy would change or cannot take
+    DeviceName,            // a medium name that Windows takes for a device (CON, NUL, COM1...)
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {

@@ -14,6 +14,27 @@ Text firstName(const Text& list) {
     return list.substr(0, list.find(u'\0'));
 }
 
+// Whether the path parser takes `name` for a DOS device: CON, PRN, AUX, NUL, or COM or LPT and
+// a digit (a superscript one, two or three too), in any case, whatever follows a dot, with
+// trailing spaces dropped.
+bool isDeviceName(std::u16string_view name) {
+    std::u16string_view base = name.substr(0, name.find(u'.'));
+    while (!base.empty() && base.back() == u' ')
+        base.remove_suffix(1);
+    if (base.size() != 3 && base.size() != 4)
+        return false;
+    Text upper(base);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    if (upper.size() == 3)
+        return upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL";
+    const char16_t digit = upper[3];
+    return (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+           ((digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+            digit == u'\u00B3');
+}
+
 // Whether the shell can copy `name` by path as it stands.
 bool copyableByPath(std::u16string_view name) {
     if (!isSafeName(name) || name.back() == u'.' || name.back() == u' ')
@@ -34,6 +55,9 @@ bool checkNames(DirectoryListing listing) {
         if (entry.name == u"." || entry.name == u"..")
             continue;
         any = true;
+        if (isDeviceName(entry.name))
+            throw PlatformError(make_error_code(PellatrixError::DeviceName), "copy",
+                                listing.folder()->path() + u"\\" + entry.name);
         if (!copyableByPath(entry.name))
             throw PlatformError(make_error_code(PellatrixError::NameNotCopyable), "copy",
                                 listing.folder()->path() + u"\\" + entry.name);

@@ -307,6 +307,10 @@ def on_medium(name):
     return plant
 
 
+NEAR_DEVICES = {"console.txt": (b"1", True), "com10": (b"2", False), "lpt/nul0": (b"3", True),
+                ".con": (b"4", False)}
+
+
 def at_destination(name):
     """A name at the destination that would lead the walk out of its folder, or that no path
     can open; the medium holds nothing."""
@@ -440,6 +444,12 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("a trailing dot on the medium", WINE, on_medium("x."), YES, 3, reported("x.")),
     ("a trailing space on the medium", WINE, on_medium("y "), YES, 3, reported("y ")),
     ("a wildcard on the medium", WINE, on_medium("w*ld/in.txt"), YES, 3, reported("w*ld")),
+    # The report is read from a trace that mangles the superscript: it names "lpt" there.
+    *[(f"the device name {name!r} on the medium", WINE, on_medium(name), YES, 3,
+       reported("\\Model\\" + name[:3]))
+      for name in ("CON", "nul.txt", "Aux.tar.gz", "com1 .log", "LPT9", "lpt\u00b9.dat")],
+    ("names that merely hold a device name", WINE, files(NEAR_DEVICES, {}), YES, 0,
+     holds(NEAR_DEVICES)),
     ("..\\ at the destination", WINE, at_destination("..\\esc.txt"), YES, 3,
      reported('"..\\esc.txt" listed in "C:\\Tolvex\\Model"')),
     ("a wildcard at the destination", WINE, at_destination("w*ld/in.txt"), YES, 3,
