@@ -15,14 +15,36 @@ Text sourcePatternFor(const Text& currentDirectory) {
     return pattern + Mdl2::kSourceFolder;
 }
 
+namespace {
+
+// The attributes a listing shows for `path` (a plain name lists that one entry); false when
+// nothing stands there.
+bool listedAttributes(PlatformServices& platform, const Text& path, std::uint32_t& attributes) {
+    FindData entry;
+    const ListingHandle listing = platform.openListing(path, entry);
+    if (listing == kInvalidListing)
+        return false;
+    platform.closeListing(listing);
+    attributes = entry.dwFileAttributes;
+    return true;
+}
+
+// Whether the folder that the source pattern copies from is there, as a folder.
+bool sourceFolderThere(PlatformServices& platform, const Text& sourcePattern) {
+    std::uint32_t attributes = 0;
+    return listedAttributes(platform, sourcePattern.substr(0, sourcePattern.rfind(u'\\')),
+                            attributes) &&
+           (attributes & FileAttribute::Directory);
+}
+
+} // namespace
+
 void refuseRedirectedDestination(PlatformServices& platform) {
     for (const char16_t* folder : Mdl2::kGuardedFolders) {
-        FindData entry;
-        const ListingHandle listing = platform.openListing(folder, entry);
-        if (listing == kInvalidListing)
+        std::uint32_t attributes = 0;
+        if (!listedAttributes(platform, folder, attributes))
             continue; // missing: the copy makes it
-        platform.closeListing(listing);
-        if (entry.dwFileAttributes & FileAttribute::ReparsePoint)
+        if (attributes & FileAttribute::ReparsePoint)
             throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), "copy into",
                                 folder);
     }
@@ -39,12 +61,15 @@ void Form1::Form_Load() {
     if (reply == Reply::Yes) {
         const WindowHandle owner = platform_.ownerWindow();
         refuseRedirectedDestination(platform_);
+        // Without its Model folder the medium cannot be installed: the shell copy still runs
+        // and says so in its own way, but the status must not depend on what it returns.
+        const bool modelThere = sourceFolderThere(platform_, source);
         const FileOperationResult copy = RunFileOperation(
             platform_, owner, source, destination, Mdl2::kModeCopy, options_.extraShellFlags);
         walker.Change(destination);
         if (options_.showMessages)
             platform_.messageBox(Mdl2::kClosingMessage, Mdl2::kTitle, Mdl2::kClosingStyle);
-        exitStatus_ = copy.failed() ? Mdl2::kExitCopyFailed : Mdl2::kExitCopied;
+        exitStatus_ = copy.failed() || !modelThere ? Mdl2::kExitCopyFailed : Mdl2::kExitCopied;
     } else {
         exitStatus_ = Mdl2::kExitDeclined;
     }

@@ -8,6 +8,7 @@
 namespace pellatrix::testing {
 namespace {
 
+constexpr std::uint32_t kDir = FileAttribute::Directory;
 constexpr char kQuestion[] = "messageBox Tolvex 36 May I copy the Model file?",
                kClosing[] = "messageBox Tolvex 0 Processing end";
 
@@ -15,6 +16,8 @@ constexpr char kQuestion[] = "messageBox Tolvex 36 May I copy the Model file?",
 struct Installing : FakePlatform {
     Installing() {
         replies = {Reply::Yes, Reply::Ok};
+        addFolder(u"E:\\Setup");
+        addFolder(u"E:\\Setup\\Model");
         addFolder(u"C:\\Tolvex");
         addFolder(u"C:\\Tolvex\\Model");
         onShellOperation = [this](FileOpStruct&) {
@@ -42,22 +45,30 @@ TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
     const std::string copy = "shellFileOperation E:\\Setup\\Model\\*.*",
                       walk = "setAttributes 0 C:\\Tolvex\\Model\\m.dat";
     const std::vector<std::string> asked = {kQuestion, copy, walk, kClosing, "endProgram"};
-    // A copy that failed or was cancelled is walked all the same, and ends with status 2.
+    // A copy that failed or was cancelled, or had no Model folder to copy (whatever the shell
+    // says of it), is walked all the same, and ends with status 2.
     // Unattended: no message box, and a shell told to show nothing (FOF_NOCONFIRMATION |
     // FOF_SILENT | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR).
     const struct {
         StartOptions options;
+        std::uint32_t model; // the attributes of E:\Setup\Model; 0: missing
         int shellResult;
         bool aborts;
         int status;
         std::vector<std::string> seen;
         std::uint16_t flags;
-    } cases[] = {{{}, 0, false, 0, asked, 0x10},
-                 {{}, 1223, false, 2, asked, 0x10},
-                 {{}, 0, true, 2, asked, 0x10},
-                 {kUnattended, 0, false, 0, {copy, walk, "endProgram"}, 0x614}};
+    } cases[] = {{{}, kDir, 0, false, 0, asked, 0x10},
+                 {{}, kDir, 1223, false, 2, asked, 0x10},
+                 {{}, kDir, 0, true, 2, asked, 0x10},
+                 {{}, 0, 0, false, 2, asked, 0x10},
+                 {{}, FileAttribute::Archive, 0, false, 2, asked, 0x10},
+                 {kUnattended, kDir, 0, false, 0, {copy, walk, "endProgram"}, 0x614},
+                 {kUnattended, 0, 0, false, 2, {copy, walk, "endProgram"}, 0x614}};
     for (const auto& c : cases) {
         Installing fake;
+        fake.remove(u"E:\\Setup\\Model");
+        if (c.model)
+            fake.addFile(u"E:\\Setup\\Model", c.model);
         fake.shellResult = c.shellResult;
         fake.shellAborts = c.aborts;
         EXPECT_EQ(fake.run(c.options), c.status);
