@@ -3,6 +3,7 @@
 // listed, and Form1's hidden window.
 #include "contract_fixture.h"
 #include "platform/text_encoding.h"
+#include "platform/win32/medium_check.h"
 #include "platform/win32/nt_file.h"
 #include "platform/win32/win32_platform.h"
 
@@ -110,6 +111,44 @@ TEST_F(Win32PlatformTest, PathsLongerThanAnyWindowsPathAreRefusedNotSkipped) {
     const PlatformError error = raised([&] { platform->openListing(tooLong, data); });
     EXPECT_EQ(error.code().value(), ERROR_FILENAME_EXCED_RANGE);
     EXPECT_EQ(error.path(), tooLong);
+}
+
+// The medium check holds no stack frame per level: on a thread with a stack of 64 KiB it goes
+// through 300 levels, where one frame of a few hundred bytes per level would run out of it.
+// (Wine is slow to look up names in deep trees: the program test has the deeper ones.)
+TEST_F(Win32PlatformTest, TheMediumIsCheckedWithoutAFramePerLevel) {
+    fs::create_directory(temp / "Model");
+    std::vector<win32::FileHandle> levels;
+    levels.emplace_back(CreateFileW(exactly(temp / "Model").c_str(), win32::kFolderAccess,
+                                    win32::kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    for (int level = 0; level < 300; ++level) {
+        win32::FileHandle made;
+        ASSERT_GE(win32::openRelative(levels.back().get(), u"d",
+                                      {DELETE | win32::kFolderAccess, win32::kShareAll, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE},
+                                      made),
+                  0);
+        levels.push_back(std::move(made));
+    }
+    struct Check {
+        Text pattern;
+        bool matched = false;
+        static DWORD WINAPI run(void* check) {
+            auto& self = *static_cast<Check*>(check);
+            self.matched = win32::checkMediumNames(self.pattern);
+            return 0;
+        }
+    } check{at("Model") + u"\\*.*"};
+    const HANDLE thread = CreateThread(nullptr, 64 << 10, Check::run, &check,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_TRUE(check.matched);
+    for (FILE_DISPOSITION_INFO remove{TRUE}; levels.size() > 1; levels.pop_back())
+        SetFileInformationByHandle(levels.back().get(), FileDispositionInfo, &remove,
+                                   sizeof remove);
 }
 
 TEST_F(Win32PlatformTest, TheFormIsHiddenOwnsNothingAndGoesAtTheEnd) {

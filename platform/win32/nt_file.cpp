@@ -103,10 +103,18 @@ void reportOtherIdsBelowForTesting(Text folder) {
 }
 
 std::uint32_t attributesOf(HANDLE handle, const Text& path) {
+    std::uint32_t attributes = 0;
+    if (!queryAttributes(handle, attributes))
+        throwLastError("read the attributes of", path);
+    return attributes;
+}
+
+bool queryAttributes(HANDLE handle, std::uint32_t& attributes) {
     FILE_BASIC_INFO information;
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &information, sizeof information))
-        throwLastError("read the attributes of", path);
-    return information.FileAttributes;
+        return false;
+    attributes = information.FileAttributes;
+    return true;
 }
 
 void setAttributesOf(HANDLE handle, std::uint32_t attributes, const Text& path) {

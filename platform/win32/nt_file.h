@@ -85,6 +85,8 @@ std::uint64_t fileIdOf(HANDLE handle, const Text& path);
 // place and an opened folder's from its own. An empty folder ends it.
 void reportOtherIdsBelowForTesting(Text folder);
 std::uint32_t attributesOf(HANDLE handle, const Text& path);
+// The same without raising: false when they cannot be read (GetLastError says why).
+bool queryAttributes(HANDLE handle, std::uint32_t& attributes);
 // Replaces the attributes, leaving the times alone.
 void setAttributesOf(HANDLE handle, std::uint32_t attributes, const Text& path);
 

@@ -350,6 +350,9 @@ def reported(named):
     return check
 
 
+DEEP = ["L" * 250] * 17 + ["d"] * 4000
+
+
 def deep_tree(w):
     """4,000 levels: with a 2 MiB stack the walk ran out of it at about 2,570 levels (3,050 in
     the 32-bit build), in a crash with no report. The first 17 names are long, so that Wine's
@@ -357,15 +360,35 @@ def deep_tree(w):
     below it in deep trees."""
     write_files(w.model, {"a.txt": (b"a", True)})
     os.makedirs(w.dest)
-    folder = os.open(w.dest, os.O_RDONLY)
-    for name in ["L" * 250] * 17 + ["d"] * 4000:
+    folder = nest(w, w.dest, DEEP)
+    os.close(os.open("deep.txt", os.O_CREAT | os.O_WRONLY, 0o444, dir_fd=folder))
+    w.deepest = f"/proc/self/fd/{folder}/deep.txt"
+
+
+def too_deep_medium(w):
+    """The deep tree on the medium, and below it long names past any Windows path."""
+    os.makedirs(w.model)
+    nest(w, w.model, DEEP + ["L" * 250] * 100)
+
+
+def too_deep_reported(test, w, run):
+    """/S reports on standard error, which the trace holds: the path past the deep folders."""
+    report = read(run.trace)
+    test.assertRegex(report, rb"Could not copy .*\\d\\L{250}\\.*too long")
+    nothing_made(test, w, run)
+
+
+def nest(w, top, names):
+    """Folders one in the other below top, named names in turn, each made from the one above:
+    their paths pass Linux's limit. Returns the deepest, open until the run ends."""
+    folder = os.open(top, os.O_RDONLY)
+    for name in names:
         os.mkdir(name, dir_fd=folder)
         inner = os.open(name, os.O_RDONLY, dir_fd=folder)
         os.close(folder)
         folder = inner
     w.cleanup.callback(os.close, folder)
-    os.close(os.open("deep.txt", os.O_CREAT | os.O_WRONLY, 0o444, dir_fd=folder))
-    w.deepest = f"/proc/self/fd/{folder}/deep.txt"
+    return folder
 
 
 YES = ["yes", "ok"]
@@ -459,6 +482,8 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("a link to nowhere at Model", WINE, at_model("nowhere"), YES, 3, reported("Tolvex\\Model")),
     ("a tree deeper than a usual stack holds", WINE, deep_tree, YES, 0,
      lambda test, w, run: test.assertTrue(writable(w.deepest))),
+    ("a medium deeper than a Windows path", WINE, command("/S", medium=too_deep_medium), [], 3,
+     too_deep_reported),
 ]
 
 
