@@ -3,6 +3,7 @@
 #include "platform/platform_error.h"
 #include "platform/win32/redirection_trust.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_error.h"
 #include "platform/win32/win32_platform.h"
 #include "startup/mdl2.h"
 #include "startup/run_program.h"
@@ -97,6 +98,39 @@ int runWithForm(HINSTANCE instance, const StartOptions& options) {
     return runProgram(platform, options, reportToDebuggerAndStandardError);
 }
 
+// The walk takes one stack frame per folder level (816 bytes in the 64-bit build): 32 MiB holds
+// the deepest tree that a Windows path can name (32,767 characters, some 16,000 levels), past
+// which the walk reports the path as too long instead of running out of stack.
+constexpr SIZE_T kJobStackReserve = 32u << 20;
+
+struct Job {
+    HINSTANCE instance;
+    StartOptions options;
+    int status = Mdl2::kExitError;
+};
+
+DWORD WINAPI runJob(void* job) {
+    auto& self = *static_cast<Job*>(job);
+    self.status = runWithForm(self.instance, self.options);
+    return 0;
+}
+
+// Runs the job on a thread of its own with that reserve: set for the image, it would be every
+// thread's, the shell copy's and the system's among them, in a 32-bit address space.
+int runOnDeepStack(HINSTANCE instance, const StartOptions& options) {
+    Job job{instance, options};
+    const HANDLE thread = CreateThread(nullptr, kJobStackReserve, runJob, &job,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        reportToDebuggerAndStandardError(describeError(
+            PlatformError(win32::win32ErrorCode(GetLastError()), "start the job", u"")));
+        return Mdl2::kExitError;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return job.status;
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -104,5 +138,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const Switches switches = readSwitches();
     if (switches.usage)
         return showUsage(instance);
-    return runWithForm(instance, switches.silent ? kUnattended : StartOptions{});
+    return runOnDeepStack(instance, switches.silent ? kUnattended : StartOptions{});
 }
