@@ -29,12 +29,9 @@ bool listedAttributes(PlatformServices& platform, const Text& path, std::uint32_
     return true;
 }
 
-// Whether the folder that the source pattern copies from is there, as a folder.
-bool sourceFolderThere(PlatformServices& platform, const Text& sourcePattern) {
+bool isFolder(PlatformServices& platform, const Text& path) {
     std::uint32_t attributes = 0;
-    return listedAttributes(platform, sourcePattern.substr(0, sourcePattern.rfind(u'\\')),
-                            attributes) &&
-           (attributes & FileAttribute::Directory);
+    return listedAttributes(platform, path, attributes) && (attributes & FileAttribute::Directory);
 }
 
 } // namespace
@@ -54,16 +51,23 @@ void Form1::Form_Load() {
     LostReadOnlyDir walker(platform_);
     const Text source = sourcePatternFor(platform_.currentDirectory());
     const Text destination = Mdl2::kDestinationFolder;
+    log([&] {
+        return u"Start: copy " + options_.log->quoted(source) + u" into " +
+               options_.log->quoted(destination);
+    });
 
     const int reply =
         options_.ask ? platform_.messageBox(Mdl2::kQuestion, Mdl2::kTitle, Mdl2::kQuestionStyle)
                      : Reply::Yes;
     if (reply == Reply::Yes) {
-        const WindowHandle owner = platform_.ownerWindow();
+        const WindowHandle owner = options_.ownedCopy ? platform_.ownerWindow() : 0;
         refuseRedirectedDestination(platform_);
         // Without its Model folder the medium cannot be installed: the shell copy still runs
         // and says so in its own way, but the status must not depend on what it returns.
-        const bool modelThere = sourceFolderThere(platform_, source);
+        const Text model = source.substr(0, source.rfind(u'\\'));
+        const bool modelThere = isFolder(platform_, model);
+        if (!modelThere)
+            log([&] { return u"No folder " + options_.log->quoted(model) + u": nothing to copy"; });
         const FileOperationResult copy = RunFileOperation(
             platform_, owner, source, destination, Mdl2::kModeCopy, options_.extraShellFlags);
         walker.Change(destination);
@@ -71,6 +75,7 @@ void Form1::Form_Load() {
             platform_.messageBox(Mdl2::kClosingMessage, Mdl2::kTitle, Mdl2::kClosingStyle);
         exitStatus_ = copy.failed() || !modelThere ? Mdl2::kExitCopyFailed : Mdl2::kExitCopied;
     } else {
+        log([] { return Text(u"The answer was No: nothing copied"); });
         exitStatus_ = Mdl2::kExitDeclined;
     }
     platform_.endProgram();

@@ -75,7 +75,10 @@ TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
         EXPECT_EQ(fake.seen(), c.seen);
         ASSERT_EQ(fake.shellRequests.size(), 1u);
         const FileOpStruct& op = fake.shellRequests[0];
-        EXPECT_EQ(op.hwnd, 0x1234u) << "owned by the form";
+        // Unattended, no window is asked for: the copy shows none to own.
+        EXPECT_EQ(op.hwnd, c.options.ownedCopy ? 0x1234u : 0u);
+        EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "ownerWindow"),
+                  c.options.ownedCopy ? 1 : 0);
         EXPECT_EQ(op.wFunc, ShellOperation::Copy);
         EXPECT_EQ(op.pFrom, Text(u"E:\\Setup\\Model\\*.*\0\0", 20));
         EXPECT_EQ(op.pTo, Text(u"C:\\Tolvex\\Model\\\0\0", 18));

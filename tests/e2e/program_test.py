@@ -144,7 +144,8 @@ def nothing_outside(test, w, run):
 
 # ---- The Linux program alone
 
-USAGE, TRY_HELP = b"Usage: pellatrix [--yes]\n", b"Try 'pellatrix --help' for more information.\n"
+USAGE = b"Usage: pellatrix [--yes] [--log=FILE]\n"
+TRY_HELP = b"Try 'pellatrix --help' for more information.\n"
 
 
 def removed(w):
@@ -170,6 +171,24 @@ def prints(output, *errors, holding=None):
             test.assertIn(part, run.errors)
         test.assertTrue(errors or not run.errors, run.errors)
         (holds(holding) if holding else nothing_made)(test, w, run)
+    return check
+
+
+def logged(switch, *arguments, medium=sample):
+    """The arguments, then switch and the path of a log in the workspace (w.log; as Windows
+    names it after "/")."""
+    def prepare(w):
+        w.log = os.path.join(w.root, "install.log")
+        path = "Z:" + w.log.replace("/", "\\") if switch.startswith("/") else w.log
+        command(*arguments, switch + path, medium=medium)(w)
+    return prepare
+
+
+def log_says(*lines):
+    """The log holds lines matching lines, in order, each after its UTC time."""
+    def check(test, w, run):
+        time = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
+        test.assertRegex(read(w.log).decode(), "(?s)" + ".*".join(time + line for line in lines))
     return check
 
 
@@ -416,6 +435,12 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("--yes", UNATTENDED, command("--yes"), [], 0, prints(b"", holding=SAMPLE)),
     ("-y and a copy error", UNATTENDED, command("-y", medium=FOLDER_IN_THE_WAY), [], 2,
      prints(b"", b'Tolvex: Could not copy "~/', b'thing": Is a directory; skipped.', holding=KEPT)),
+    ("--yes --log and a copy error", UNATTENDED,
+     logged("--log=", "--yes", medium=FOLDER_IN_THE_WAY), [], 2,
+     log_says(r'Start: copy ".*/Model/\*\.\*" into "~/.*Tolvex/Model"\n',
+              r'Skipped "~/.*/thing": Is a directory\n', "End: exit status 2\n")),
+    ("a log that cannot be written", UNATTENDED, command("-y", "--log", "/nowhere/x.log"), [], 3,
+     prints(b"", b'Tolvex: Could not write the log "/nowhere/x.log": No such file')),
     ("--yes, the current directory gone", UNATTENDED, command("--yes", medium=removed), [], 3,
      prints(b"", b"Tolvex: ", b"current directory")),
     ("no terminal, no display", UNATTENDED, command(), [], 3,
@@ -456,8 +481,12 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
      boxes("Pellatrix 1.05\n\nPellatrix.exe [/S]", arrives=False)),
     ("/S installs showing nothing", WINE, command("/S"), [], 0, boxes()),
     ("-s as /S", WINE, command("-s"), [], 0, boxes()),
+    ("/S with no display", WINE, command("/S", medium=lambda w: (sample(w), w.environment.update(
+        DISPLAY=None))), [], 0, boxes()),
     # Wine's shell copy returns 0 for a missing source: the program knows it is missing.
     ("/S, no Model", WINE, command("/S", medium=lambda w: None), [], 2, boxes(arrives=False)),
+    ("/S /LOG= with no Model", WINE, logged("/LOG=", "/S", medium=lambda w: None), [], 2,
+     log_says(r'Start: ', r'No folder "Z:\\.*\\Model": nothing to copy\n', "End: exit status 2")),
     ("/S, a file in place of C:\\Tolvex\\Model", WINE, command("/S", medium=file_at_model), [], 3,
      lambda test, w, run: test.assertEqual((run.messages(), state(w)), ([], w.before))),
     ("any other argument is ignored", WINE, command("/x", "--help", "S", "/Silent"), YES, 0,
