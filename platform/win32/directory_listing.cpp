@@ -171,7 +171,7 @@ bool DirectoryListing::first(FindData& data) {
     if (status == Status::NoSuchFile || status == Status::NoMoreFiles)
         return false;
     if (status < 0)
-        throwStatus(status, "list", folder_->path() + u"\\" + mask_);
+        throwStatus(status, "list", folder_->path());
     take(data);
     return true;
 }
@@ -182,7 +182,7 @@ bool DirectoryListing::next(FindData& data) {
         if (status == Status::NoMoreFiles)
             return false;
         if (status < 0)
-            throwStatus(status, "go on listing", folder_->path() + u"\\" + mask_);
+            throwStatus(status, "go on listing", folder_->path());
     }
     take(data);
     return true;
