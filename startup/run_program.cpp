@@ -19,6 +19,10 @@ bool showErrorReport(PlatformServices& platform, const Text& report) {
     }
 }
 
+Text endLine(int status) {
+    return u"End: exit status " + fromUtf8(std::to_string(status));
+}
+
 // The log's last lines after an error: the report and the status. A log that cannot be
 // written to has nothing more to tell.
 void logError(InstallLog* log, const Text& report) {
@@ -26,7 +30,7 @@ void logError(InstallLog* log, const Text& report) {
         return;
     try {
         log->write(u"Error: " + report);
-        log->write(u"End: exit status 3");
+        log->write(endLine(Mdl2::kExitError));
     } catch (const std::exception&) {
     }
 }
@@ -40,7 +44,7 @@ int runProgram(PlatformServices& platform, const StartOptions& options,
     try {
         form.Form_Load();
         if (options.log)
-            options.log->write(u"End: exit status " + fromUtf8(std::to_string(form.exitStatus())));
+            options.log->write(endLine(form.exitStatus()));
         return form.exitStatus();
     } catch (const std::exception& error) {
         const Text report = describeError(error, showPath);
