@@ -43,8 +43,8 @@ enum class Action { Install, InstallUnattended, ShowHelp, ShowVersion, Refuse };
 
 struct CommandLine {
     Action action = Action::Install;
-    std::string problem;                // what was wrong with it, for Action::Refuse
-    std::optional<std::string> logFile; // --log
+    std::string problem;                               // what was wrong with it, for Action::Refuse
+    std::optional<std::string> logFile = std::nullopt; // --log
 };
 
 enum : int { kHelpOption = 256, kVersionOption, kLogOption };
