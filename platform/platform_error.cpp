@@ -40,6 +40,9 @@ class PellatrixCategory : public std::error_category {
             return "the shell copy cannot copy a name like this one as it stands";
         case PellatrixError::ChangedWhileCopied:
             return "the file kept changing while it was copied";
+        case PellatrixError::DeviceName:
+            return "Windows takes this name for a device (CON, PRN, AUX, NUL, COM1, LPT1...), "
+                   "so the shell copy cannot copy it";
         }
         return "unknown error";
     }

@@ -37,6 +37,7 @@ enum class PellatrixError {
     NameLeavesFolder,      // a listed name that would lead out of its folder if joined to it
     NameNotCopyable,       // a medium name that the shell copy would change or cannot take
     ChangedWhileCopied,    // a source file kept changing while it was copied
+    DeviceName,            // a medium name that Windows takes for a device (CON, NUL, COM1...)
 };
 const std::error_category& pellatrixCategory() noexcept;
 inline std::error_code make_error_code(PellatrixError e) noexcept {

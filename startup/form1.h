@@ -1,6 +1,7 @@
 // Form1: the hidden start-up form whose load handler runs the whole job.
 #pragma once
 
+#include "install_log.h"
 #include "platform/platform_services.h"
 
 #include <cstdint>
@@ -12,12 +13,14 @@ struct StartOptions {
     bool ask = true;                   // ask "May I copy the Model file?"; otherwise copy at once
     bool showMessages = true;          // "Processing end", and an error report in a message box
     std::uint16_t extraShellFlags = 0; // added to the shell copy's ShellFlag::NoConfirmation
+    bool ownedCopy = true;     // the shell copy's windows owned by the form; else no owner at all
+    InstallLog* log = nullptr; // where the job's events go; none when null
 };
 
 // An unattended install: no question and no message box, and a shell copy that shows
-// nothing and asks nothing; the exit status tells the result.
+// nothing and asks nothing, so it needs no owner window: none is made.
 inline constexpr StartOptions kUnattended{
-    false, false, ShellFlag::Silent | ShellFlag::NoErrorUI | ShellFlag::NoConfirmMkDir};
+    false, false, ShellFlag::Silent | ShellFlag::NoErrorUI | ShellFlag::NoConfirmMkDir, false};
 
 class Form1 {
   public:
@@ -33,6 +36,12 @@ class Form1 {
     int exitStatus() const { return exitStatus_; }
 
   private:
+    // Writes the line that line() gives to the log, if there is one.
+    template <typename Line> void log(Line line) {
+        if (options_.log)
+            options_.log->write(line());
+    }
+
     PlatformServices& platform_;
     const StartOptions options_;
     int exitStatus_ = 0;

@@ -3,6 +3,7 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/sys/descriptor_limit.h"
 #include "platform/linux/ui/display_text.h"
+#include "platform/linux/ui/logging_user_interface.h"
 #include "platform/linux/ui/unattended_user_interface.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
+#include <optional>
 #include <string>
 
 namespace {
@@ -21,7 +23,7 @@ namespace {
 using namespace pellatrix;
 
 constexpr char kUsage[] =
-    "Usage: pellatrix [--yes]\n"
+    "Usage: pellatrix [--yes] [--log=FILE]\n"
     "Install the model files of a distribution medium: run it in the folder that holds\n"
     "\"Model\". It asks \"May I copy the Model file?\", copies Model into Tolvex/Model in\n"
     "$XDG_DATA_HOME (~/.local/share when that is not set), makes the copies writable and\n"
@@ -29,6 +31,8 @@ constexpr char kUsage[] =
     "\n"
     "  -y, --yes      install without asking and without the closing message; a file that\n"
     "                 cannot be copied is skipped and reported on standard error\n"
+    "      --log=FILE write the start, each file skipped, any error and the exit status\n"
+    "                 into FILE, one line each (FILE is emptied first)\n"
     "      --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "\n"
@@ -40,10 +44,11 @@ enum class Action { Install, InstallUnattended, ShowHelp, ShowVersion, Refuse };
 
 struct CommandLine {
     Action action = Action::Install;
-    std::string problem; // what was wrong with it, for Action::Refuse
+    std::string problem;                               // what was wrong with it, for Action::Refuse
+    std::optional<std::string> logFile = std::nullopt; // --log
 };
 
-enum : int { kHelpOption = 256, kVersionOption };
+enum : int { kHelpOption = 256, kVersionOption, kLogOption };
 
 // What getopt_long found wrong with the argument it has just read.
 std::string describeBadOption(int argc, char** argv) {
@@ -60,6 +65,7 @@ CommandLine readCommandLine(int argc, char** argv) {
     static const option kOptions[] = {{"yes", no_argument, nullptr, 'y'},
                                       {"help", no_argument, nullptr, kHelpOption},
                                       {"version", no_argument, nullptr, kVersionOption},
+                                      {"log", required_argument, nullptr, kLogOption},
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0; // the messages are ours, in one form
     CommandLine line;
@@ -71,6 +77,9 @@ CommandLine readCommandLine(int argc, char** argv) {
             return line;
         case 'y':
             line.action = Action::InstallUnattended;
+            break;
+        case kLogOption:
+            line.logFile = optarg;
             break;
         case kHelpOption:
             return {Action::ShowHelp, {}};
@@ -117,14 +126,26 @@ int main(int argc, char** argv) {
     const bool unattended = line.action == Action::InstallUnattended;
     try {
         const linuxos::DriveMapping drives = linuxos::DriveMapping::fromEnvironment();
+        // A Linux user reads Linux paths: the report and the log show the native ones.
+        const PathDisplay showPath = [&drives](const Text& path) {
+            return fromUtf8(linuxos::displayPath(drives, path));
+        };
         std::unique_ptr<linuxos::UserInterface> ui =
             unattended ? std::make_unique<linuxos::UnattendedUserInterface>(drives)
                        : linuxos::makeUserInterface(drives);
+        std::optional<InstallLog> log;
+        StartOptions options = unattended ? kUnattended : StartOptions{};
+        if (line.logFile) {
+            options.log = &log.emplace(*line.logFile, showPath);
+            ui = std::make_unique<linuxos::LoggingUserInterface>(
+                std::move(ui), [&log](const Text& path, const std::error_code& why) {
+                    log->write(path.empty() ? Text(u"The copy was cancelled")
+                                            : u"Skipped " + log->quoted(path) + u": " +
+                                                  fromUtf8(why.message()));
+                });
+        }
         linuxos::LinuxPlatform platform(drives, std::move(ui));
-        // A Linux user reads Linux paths: the report shows the native one.
-        return runProgram(
-            platform, unattended ? kUnattended : StartOptions{}, reportOnStandardError,
-            [&drives](const Text& path) { return fromUtf8(linuxos::displayPath(drives, path)); });
+        return runProgram(platform, options, reportOnStandardError, showPath);
     } catch (const std::exception& error) {
         reportOnStandardError(describeError(error)); // the platform itself could not be made
         return Mdl2::kExitError;

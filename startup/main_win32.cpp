@@ -3,6 +3,7 @@
 #include "platform/platform_error.h"
 #include "platform/win32/redirection_trust.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_error.h"
 #include "platform/win32/win32_platform.h"
 #include "startup/mdl2.h"
 #include "startup/run_program.h"
@@ -12,6 +13,7 @@
 
 #include <cwctype>
 #include <memory>
+#include <optional>
 #include <shellapi.h>
 
 namespace {
@@ -21,14 +23,18 @@ using namespace pellatrix;
 constexpr char16_t kUsage[] =
     u"Pellatrix " PELLATRIX_VERSION_TEXT u"\n"
     u"\n"
-    u"Pellatrix.exe [/S]\n"
+    u"Pellatrix.exe [/S] [/LOG=FILE]\n"
     u"\n"
     u"Run it from the medium that holds the Model folder. It asks \"May I copy the Model "
     u"file?\", copies Model into C:\\Tolvex\\Model\\, makes the copies writable and closes "
     u"with \"Processing end\".\n"
     u"\n"
     u"/S\tInstall without asking and without showing anything. The exit status tells the "
-    u"result: 0 copied, 2 a file could not be copied, 3 an error ended the program.\n"
+    u"result: 0 copied, 2 a file could not be copied or Model is missing, 3 an error ended the "
+    u"program.\n"
+    u"\n"
+    u"/LOG=FILE\tWrite the start, any error and the exit status into FILE, one line each "
+    u"(FILE is emptied first).\n"
     u"\n"
     u"/?\tShow this help.";
 
@@ -36,13 +42,24 @@ constexpr char16_t kUsage[] =
 // on the line is ignored, as the program always has, so that a medium's autorun entry or a
 // shortcut that passes arguments keeps working.
 struct Switches {
-    bool usage = false;  // /?
-    bool silent = false; // /S
+    bool usage = false;                  // /?
+    bool silent = false;                 // /S
+    std::optional<std::wstring> logFile; // /LOG=FILE
 };
 
 bool isSwitch(const wchar_t* argument, wchar_t letter) {
     return (argument[0] == L'/' || argument[0] == L'-') && argument[1] != L'\0' &&
            std::towupper(argument[1]) == letter && argument[2] == L'\0';
+}
+
+// The file of "/LOG=FILE" (or "-LOG=", in any case); null for any other argument.
+const wchar_t* logSwitch(const wchar_t* argument) {
+    if (argument[0] != L'/' && argument[0] != L'-')
+        return nullptr;
+    for (int i = 0; i < 4; ++i)
+        if (std::towupper(argument[1 + i]) != L"LOG="[i])
+            return nullptr;
+    return argument + 5;
 }
 
 Switches readSwitches() {
@@ -56,6 +73,8 @@ Switches readSwitches() {
     for (int i = 1; arguments && i < count; ++i) { // the first is the program itself
         found.usage |= isSwitch(arguments.get()[i], L'?');
         found.silent |= isSwitch(arguments.get()[i], L'S');
+        if (const wchar_t* file = logSwitch(arguments.get()[i]))
+            found.logFile = file;
     }
     return found;
 }
@@ -87,14 +106,54 @@ int showUsage(HINSTANCE instance) {
     }
 }
 
-int runWithForm(HINSTANCE instance, const StartOptions& options) {
+int runWithForm(HINSTANCE instance, StartOptions options,
+                const std::optional<std::wstring>& logFile) {
+    std::optional<InstallLog> log;
+    if (logFile)
+        options.log = &log.emplace(*logFile);
     win32::Win32Platform platform(instance);
     try {
-        platform.ownerWindow(); // Form1 exists, hidden, before its load handler runs
+        // Form1 exists, hidden, before its load handler runs; an unattended copy needs none.
+        if (options.ownedCopy)
+            platform.ownerWindow();
     } catch (const std::exception&) {
         // Reported by the load handler, whose own request for the window fails the same way.
     }
     return runProgram(platform, options, reportToDebuggerAndStandardError);
+}
+
+// The walk takes one stack frame per folder level (816 bytes in the 64-bit build): 32 MiB holds
+// the deepest tree that a Windows path can name (32,767 characters, some 16,000 levels), past
+// which the walk reports the path as too long instead of running out of stack.
+constexpr SIZE_T kJobStackReserve = 32u << 20;
+
+struct Job {
+    HINSTANCE instance;
+    StartOptions options;
+    std::optional<std::wstring> logFile;
+    int status = Mdl2::kExitError;
+};
+
+DWORD WINAPI runJob(void* job) {
+    auto& self = *static_cast<Job*>(job);
+    self.status = runWithForm(self.instance, self.options, self.logFile);
+    return 0;
+}
+
+// Runs the job on a thread of its own with that reserve: set for the image, it would be every
+// thread's, the shell copy's and the system's among them, in a 32-bit address space.
+int runOnDeepStack(HINSTANCE instance, const Switches& switches) {
+    Job job{instance, switches.silent ? kUnattended : StartOptions{}, switches.logFile};
+    const HANDLE thread = CreateThread(nullptr, kJobStackReserve, runJob, &job,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        reportToDebuggerAndStandardError(describeError(
+            PlatformError(win32::win32ErrorCode(GetLastError()), "start the job", u"")));
+        return Mdl2::kExitError;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return job.status;
 }
 
 } // namespace
@@ -104,5 +163,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const Switches switches = readSwitches();
     if (switches.usage)
         return showUsage(instance);
-    return runWithForm(instance, switches.silent ? kUnattended : StartOptions{});
+    return runOnDeepStack(instance, switches);
 }

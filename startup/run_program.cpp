@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "mdl2.h"
 #include "platform/platform_error.h"
+#include "platform/text_encoding.h"
 
 namespace pellatrix {
 namespace {
@@ -18,6 +19,22 @@ bool showErrorReport(PlatformServices& platform, const Text& report) {
     }
 }
 
+Text endLine(int status) {
+    return u"End: exit status " + fromUtf8(std::to_string(status));
+}
+
+// The log's last lines after an error: the report and the status. A log that cannot be
+// written to has nothing more to tell.
+void logError(InstallLog* log, const Text& report) {
+    if (!log)
+        return;
+    try {
+        log->write(u"Error: " + report);
+        log->write(endLine(Mdl2::kExitError));
+    } catch (const std::exception&) {
+    }
+}
+
 } // namespace
 
 int runProgram(PlatformServices& platform, const StartOptions& options,
@@ -26,9 +43,12 @@ int runProgram(PlatformServices& platform, const StartOptions& options,
     Form1 form(platform, options);
     try {
         form.Form_Load();
+        if (options.log)
+            options.log->write(endLine(form.exitStatus()));
         return form.exitStatus();
     } catch (const std::exception& error) {
         const Text report = describeError(error, showPath);
+        logError(options.log, report);
         if (!options.showMessages || !showErrorReport(platform, report))
             reportLastResort(report);
         try {

@@ -8,6 +8,7 @@
 namespace pellatrix::testing {
 namespace {
 
+constexpr std::uint32_t kDir = FileAttribute::Directory;
 constexpr char kQuestion[] = "messageBox Tolvex 36 May I copy the Model file?",
                kClosing[] = "messageBox Tolvex 0 Processing end";
 
@@ -15,6 +16,8 @@ constexpr char kQuestion[] = "messageBox Tolvex 36 May I copy the Model file?",
 struct Installing : FakePlatform {
     Installing() {
         replies = {Reply::Yes, Reply::Ok};
+        addFolder(u"E:\\Setup");
+        addFolder(u"E:\\Setup\\Model");
         addFolder(u"C:\\Tolvex");
         addFolder(u"C:\\Tolvex\\Model");
         onShellOperation = [this](FileOpStruct&) {
@@ -42,29 +45,40 @@ TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
     const std::string copy = "shellFileOperation E:\\Setup\\Model\\*.*",
                       walk = "setAttributes 0 C:\\Tolvex\\Model\\m.dat";
     const std::vector<std::string> asked = {kQuestion, copy, walk, kClosing, "endProgram"};
-    // A copy that failed or was cancelled is walked all the same, and ends with status 2.
+    // A copy that failed or was cancelled, or had no Model folder to copy (whatever the shell
+    // says of it), is walked all the same, and ends with status 2.
     // Unattended: no message box, and a shell told to show nothing (FOF_NOCONFIRMATION |
     // FOF_SILENT | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR).
     const struct {
         StartOptions options;
+        std::uint32_t model; // the attributes of E:\Setup\Model; 0: missing
         int shellResult;
         bool aborts;
         int status;
         std::vector<std::string> seen;
         std::uint16_t flags;
-    } cases[] = {{{}, 0, false, 0, asked, 0x10},
-                 {{}, 1223, false, 2, asked, 0x10},
-                 {{}, 0, true, 2, asked, 0x10},
-                 {kUnattended, 0, false, 0, {copy, walk, "endProgram"}, 0x614}};
+    } cases[] = {{{}, kDir, 0, false, 0, asked, 0x10},
+                 {{}, kDir, 1223, false, 2, asked, 0x10},
+                 {{}, kDir, 0, true, 2, asked, 0x10},
+                 {{}, 0, 0, false, 2, asked, 0x10},
+                 {{}, FileAttribute::Archive, 0, false, 2, asked, 0x10},
+                 {kUnattended, kDir, 0, false, 0, {copy, walk, "endProgram"}, 0x614},
+                 {kUnattended, 0, 0, false, 2, {copy, walk, "endProgram"}, 0x614}};
     for (const auto& c : cases) {
         Installing fake;
+        fake.remove(u"E:\\Setup\\Model");
+        if (c.model)
+            fake.addFile(u"E:\\Setup\\Model", c.model);
         fake.shellResult = c.shellResult;
         fake.shellAborts = c.aborts;
         EXPECT_EQ(fake.run(c.options), c.status);
         EXPECT_EQ(fake.seen(), c.seen);
         ASSERT_EQ(fake.shellRequests.size(), 1u);
         const FileOpStruct& op = fake.shellRequests[0];
-        EXPECT_EQ(op.hwnd, 0x1234u) << "owned by the form";
+        // Unattended, no window is asked for: the copy shows none to own.
+        EXPECT_EQ(op.hwnd, c.options.ownedCopy ? 0x1234u : 0u);
+        EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "ownerWindow"),
+                  c.options.ownedCopy ? 1 : 0);
         EXPECT_EQ(op.wFunc, ShellOperation::Copy);
         EXPECT_EQ(op.pFrom, Text(u"E:\\Setup\\Model\\*.*\0\0", 20));
         EXPECT_EQ(op.pTo, Text(u"C:\\Tolvex\\Model\\\0\0", 18));

@@ -3,6 +3,8 @@
 // listed, and Form1's hidden window.
 #include "contract_fixture.h"
 #include "platform/text_encoding.h"
+#include "platform/win32/medium_check.h"
+#include "platform/win32/nt_file.h"
 #include "platform/win32/win32_platform.h"
 
 namespace pellatrix::testing {
@@ -46,7 +48,11 @@ TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
 TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
     writeFile(temp / "Model" / "データ" / "モデル.txt", "deep");
     fs::create_directory(temp / "Tolvex"); // only the last folder is missing
-    EXPECT_EQ(copy(temp / "Model", temp / "Tolvex" / "Model"), 0);
+    // As on a CD, the medium's folders show other IDs opened than listed: no reason to refuse.
+    win32::reportOtherIdsBelowForTesting(at("Model"));
+    const int status = copy(temp / "Model", temp / "Tolvex" / "Model");
+    win32::reportOtherIdsBelowForTesting({});
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "データ" / "モデル.txt"), "deep");
 }
 
@@ -105,6 +111,44 @@ TEST_F(Win32PlatformTest, PathsLongerThanAnyWindowsPathAreRefusedNotSkipped) {
     const PlatformError error = raised([&] { platform->openListing(tooLong, data); });
     EXPECT_EQ(error.code().value(), ERROR_FILENAME_EXCED_RANGE);
     EXPECT_EQ(error.path(), tooLong);
+}
+
+// The medium check holds no stack frame per level: on a thread with a stack of 64 KiB it goes
+// through 300 levels, where one frame of a few hundred bytes per level would run out of it.
+// (Wine is slow to look up names in deep trees: the program test has the deeper ones.)
+TEST_F(Win32PlatformTest, TheMediumIsCheckedWithoutAFramePerLevel) {
+    fs::create_directory(temp / "Model");
+    std::vector<win32::FileHandle> levels;
+    levels.emplace_back(CreateFileW(exactly(temp / "Model").c_str(), win32::kFolderAccess,
+                                    win32::kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    for (int level = 0; level < 300; ++level) {
+        win32::FileHandle made;
+        ASSERT_GE(win32::openRelative(levels.back().get(), u"d",
+                                      {DELETE | win32::kFolderAccess, win32::kShareAll, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE},
+                                      made),
+                  0);
+        levels.push_back(std::move(made));
+    }
+    struct Check {
+        Text pattern;
+        bool matched = false;
+        static DWORD WINAPI run(void* check) {
+            auto& self = *static_cast<Check*>(check);
+            self.matched = win32::checkMediumNames(self.pattern);
+            return 0;
+        }
+    } check{at("Model") + u"\\*.*"};
+    const HANDLE thread = CreateThread(nullptr, 64 << 10, Check::run, &check,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_TRUE(check.matched);
+    for (FILE_DISPOSITION_INFO remove{TRUE}; levels.size() > 1; levels.pop_back())
+        SetFileInformationByHandle(levels.back().get(), FileDispositionInfo, &remove,
+                                   sizeof remove);
 }
 
 TEST_F(Win32PlatformTest, TheFormIsHiddenOwnsNothingAndGoesAtTheEnd) {

@@ -78,12 +78,24 @@ void requireListedObject(HANDLE opened, const ListedEntry& listed, const char* o
         throw PlatformError(make_error_code(PellatrixError::ReplacedSinceListed), operation, path);
 }
 
-void requireRealFolder(HANDLE opened, const char* operation, const Text& path) {
-    const std::uint32_t attributes = attributesOf(opened, path);
+namespace {
+
+// requireRealFolder, with the path (a function that builds it) only for the report.
+template <typename PathOf>
+void requireRealFolderAt(HANDLE opened, const char* operation, const PathOf& path) {
+    std::uint32_t attributes = 0;
+    if (!queryAttributes(opened, attributes))
+        throwLastError("read the attributes of", path());
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path());
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw PlatformError(make_error_code(PellatrixError::NotAFolder), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::NotAFolder), operation, path());
+}
+
+} // namespace
+
+void requireRealFolder(HANDLE opened, const char* operation, const Text& path) {
+    requireRealFolderAt(opened, operation, [&] { return path; });
 }
 
 void requireListedAsFolder(const std::shared_ptr<const FolderNode>& parent, const Text& name,
@@ -109,23 +121,26 @@ void requireListedAsFolder(const std::shared_ptr<const FolderNode>& parent, cons
 std::shared_ptr<const FolderNode> openSubfolder(const std::shared_ptr<const FolderNode>& parent,
                                                 const Text& name, const ListedEntry* listed,
                                                 const char* operation) {
-    const Text path = parent->path() + u"\\" + name;
+    // Built only for a report or an ID check: a walk through deep folders would otherwise
+    // take time in the square of their depth.
+    const auto path = [&] { return parent->path() + u"\\" + name; };
     if (!isSafeName(name))
-        throw PlatformError(make_error_code(PellatrixError::NameLeavesFolder), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::NameLeavesFolder), operation, path());
     if (listed && (listed->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::DestinationIsLink), operation, path());
     FileHandle handle;
     const NTSTATUS status = openRelative(parent->handle(), name, kOpenFolder, handle);
     if (status == Status::NotADirectory && listed)
-        throw PlatformError(make_error_code(PellatrixError::ReplacedSinceListed), operation, path);
+        throw PlatformError(make_error_code(PellatrixError::ReplacedSinceListed), operation,
+                            path());
     if (meansGone(status) || status == Status::NotADirectory)
         return nullptr;
     if (status < 0)
-        throwStatus(status, operation, path);
-    requireRealFolder(handle.get(), operation, path);
+        throwStatus(status, operation, path());
+    requireRealFolderAt(handle.get(), operation, path);
     // Wine opens through links whatever it is asked: the file ID shows a swap.
     if (listed)
-        requireListedObject(handle.get(), *listed, operation, path);
+        requireListedObject(handle.get(), *listed, operation, path());
     return std::make_shared<const FolderNode>(parent, name, std::move(handle));
 }
 
@@ -146,7 +161,7 @@ bool DirectoryListing::first(FindData& data) {
     if (status == Status::NoSuchFile || status == Status::NoMoreFiles)
         return false;
     if (status < 0)
-        throwStatus(status, "list", folder_->path() + u"\\" + mask_);
+        throwStatus(status, "list", folder_->path());
     take(data);
     return true;
 }
@@ -157,7 +172,7 @@ bool DirectoryListing::next(FindData& data) {
         if (status == Status::NoMoreFiles)
             return false;
         if (status < 0)
-            throwStatus(status, "go on listing", folder_->path() + u"\\" + mask_);
+            throwStatus(status, "go on listing", folder_->path());
     }
     take(data);
     return true;

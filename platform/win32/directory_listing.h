@@ -25,6 +25,7 @@ class FolderNode {
     HANDLE handle() const { return handle_.get(); }
     // The folder's whole path, rebuilt from the names ("C:" stands for "C:\").
     Text path() const;
+    std::size_t pathLength() const { return length_; }
     // The same folder through a handle of its own (a listing needs one).
     std::shared_ptr<const FolderNode> reopened() const;
 

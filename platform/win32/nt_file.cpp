@@ -26,6 +26,8 @@ bool countedString(std::u16string_view text, UNICODE_STRING& counted) {
     return true;
 }
 
+Text otherIdsBelow; // see reportOtherIdsBelowForTesting
+
 } // namespace
 
 NTSTATUS openRelative(HANDLE folder, std::u16string_view name, const OpenRequest& request,
@@ -90,14 +92,29 @@ std::uint64_t fileIdOf(HANDLE handle, const Text& path) {
                                                    FileInternalInformation);
     if (status < 0)
         throwStatus(status, "identify", path);
-    return static_cast<std::uint64_t>(information.IndexNumber.QuadPart);
+    const auto id = static_cast<std::uint64_t>(information.IndexNumber.QuadPart);
+    if (!otherIdsBelow.empty() && path.starts_with(otherIdsBelow + u"\\"))
+        return ~id;
+    return id;
+}
+
+void reportOtherIdsBelowForTesting(Text folder) {
+    otherIdsBelow = std::move(folder);
 }
 
 std::uint32_t attributesOf(HANDLE handle, const Text& path) {
+    std::uint32_t attributes = 0;
+    if (!queryAttributes(handle, attributes))
+        throwLastError("read the attributes of", path);
+    return attributes;
+}
+
+bool queryAttributes(HANDLE handle, std::uint32_t& attributes) {
     FILE_BASIC_INFO information;
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &information, sizeof information))
-        throwLastError("read the attributes of", path);
-    return information.FileAttributes;
+        return false;
+    attributes = information.FileAttributes;
+    return true;
 }
 
 void setAttributesOf(HANDLE handle, std::uint32_t attributes, const Text& path) {

@@ -80,7 +80,13 @@ NTSTATUS queryDirectory(HANDLE folder, void* buffer, ULONG size, std::u16string_
 
 // The object's file ID and attributes; `path` names it in the error raised on failure.
 std::uint64_t fileIdOf(HANDLE handle, const Text& path);
+// For tests: every object opened below `folder` reports another file ID than a listing of its
+// folder gives it, as on the CD file system, where a listed entry's ID comes from its parent's
+// place and an opened folder's from its own. An empty folder ends it.
+void reportOtherIdsBelowForTesting(Text folder);
 std::uint32_t attributesOf(HANDLE handle, const Text& path);
+// The same without raising: false when they cannot be read (GetLastError says why).
+bool queryAttributes(HANDLE handle, std::uint32_t& attributes);
 // Replaces the attributes, leaving the times alone.
 void setAttributesOf(HANDLE handle, std::uint32_t attributes, const Text& path);
 

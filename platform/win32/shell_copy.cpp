@@ -1,6 +1,7 @@
 // The shell copy, the checks before it and the destination it writes into.
 #include "shell_copy.h"
 
+#include "medium_check.h"
 #include "wide_text.h"
 #include "win32_error.h"
 
@@ -14,55 +15,13 @@ Text firstName(const Text& list) {
     return list.substr(0, list.find(u'\0'));
 }
 
-// Whether the shell can copy `name` by path as it stands.
-bool copyableByPath(std::u16string_view name) {
-    if (!isSafeName(name) || name.back() == u'.' || name.back() == u' ')
-        return false;
-    for (const char16_t c : name)
-        if (c < u' ' || std::u16string_view(u"*?\"<>|").find(c) != std::u16string_view::npos)
-            return false;
-    return true;
-}
-
-// Checks every name that `listing` and the folders among its entries hold; returns whether it
-// held anything but "." and "..".
-bool checkNames(DirectoryListing listing) {
-    FindData data;
-    bool any = false;
-    for (bool more = listing.first(data); more; more = listing.next(data)) {
-        const ListedEntry& entry = listing.current();
-        if (entry.name == u"." || entry.name == u"..")
-            continue;
-        any = true;
-        if (!copyableByPath(entry.name))
-            throw PlatformError(make_error_code(PellatrixError::NameNotCopyable), "copy",
-                                listing.folder()->path() + u"\\" + entry.name);
-        // Links are not followed: they may lead anywhere, or back into the tree.
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            if (auto folder = openSubfolder(listing.folder(), entry.name, &entry, "copy"))
-                checkNames(DirectoryListing(std::move(folder), u"*"));
-        }
-    }
-    return any;
-}
-
-// Checks the names the source pattern reaches; returns whether it matches anything.
-bool checkSource(const Text& pattern) {
-    const std::size_t separator = pattern.rfind(u'\\');
-    const Text folder = separator == Text::npos ? Text(u".") : pattern.substr(0, separator);
-    const Text mask = separator == Text::npos ? pattern : pattern.substr(separator + 1);
-    auto opened = mask.empty() ? nullptr : openFolderAt(folder);
-    return opened && checkNames(DirectoryListing(std::move(opened), mask));
-}
-
 } // namespace
 
 int runShellFileOperation(FileOpStruct& op, HeldFolders& held) {
     const bool copiesOrMoves = op.wFunc == ShellOperation::Copy || op.wFunc == ShellOperation::Move;
     const Text destination = firstName(op.pTo);
     if (copiesOrMoves && !destination.empty()) {
-        const bool anything = checkSource(firstName(op.pFrom));
+        const bool anything = checkMediumNames(firstName(op.pFrom));
         held.holdDestination(destination, anything);
     }
 

@@ -11,10 +11,7 @@ namespace pellatrix::win32 {
 // (0 when everything went through); sets op.fAnyOperationsAborted from the shell's record.
 //
 // Before a copy or move, and before anything is written:
-// - every name the source pattern reaches (its matches, and everything in the folders among
-//   them) is checked: the shell copies by path, so a name that the path parser would change
-//   (a trailing dot or space) or read as syntax ("..\", ":", wildcards) is refused with
-//   PlatformError, which names it;
+// - every name the source pattern reaches is checked (checkMediumNames);
 // - the destination folder and the folders above it are held (HeldFolders::holdDestination).
 //   When the source matches anything, the missing ones are made first: given a "*.*" source
 //   that matches one entry, some shells make a file named after the destination or copy the

@@ -422,11 +422,13 @@ class WineRun(WindowRun):
     def __init__(self, exe, w, display):
         self.display, self.seen = display, []
         self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
+        # w.environment may take DISPLAY away (None).
+        env = dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox")
+        env.update(w.environment)
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
                 [os.environ["PELLATRIX_WINE"], w.program or exe, *w.arguments], cwd=w.medium,
-                stderr=trace,
-                env=dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox"))
+                stderr=trace, env={name: value for name, value in env.items() if value is not None})
 
     def choose(self, choice, meanwhile=None):
         pass
