@@ -31,9 +31,6 @@ NO_32_BIT = "this kernel runs no 32-bit code: the 32-bit Windows build is built 
 IS_ROOT = os.geteuid() == 0
 LEAK_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                  "lsan_suppressions.txt")
-# Attribute bits as Windows shows them, and where a Linux disk keeps hidden and system.
-READ_ONLY, HIDDEN, SYSTEM, DIRECTORY, ARCHIVE, REPARSE_POINT = 1, 2, 4, 16, 32, 1024
-DOS_ATTRIBUTE = "user.DOSATTRIB"
 LIBC = ctypes.CDLL(None, use_errno=True)
 
 
@@ -105,26 +102,6 @@ def remove_tree(root):
     elif os.path.exists(root):
         subprocess.run(["chmod", "-R", "u+rwx", root], stderr=subprocess.DEVNULL)
         subprocess.run(["rm", "-rf", root], check=True)
-
-
-def windows_attributes(path, st):
-    """The attribute bits that Windows (Wine) and the Linux program show for an entry of a Linux
-    disk: read-only from the write bits, hidden and system from user.DOSATTRIB; a link is a
-    reparse point alone, its target never looked up."""
-    if stat.S_ISLNK(st.st_mode):
-        return REPARSE_POINT
-    bits = ((DIRECTORY if stat.S_ISDIR(st.st_mode) else ARCHIVE) |
-            (0 if st.st_mode & 0o222 else READ_ONLY))
-    with contextlib.suppress(OSError, ValueError):
-        stored = os.getxattr(path, DOS_ATTRIBUTE, follow_symlinks=False)
-        bits |= int(stored.rstrip(b"\0"), 16) & (HIDDEN | SYSTEM)
-    return bits
-
-
-def windows_view(folder):
-    """{path relative to folder (bytes): (attribute bits, content)} of everything below it."""
-    return {name: (windows_attributes(path, st), content(path, st))
-            for name, (path, st) in entries(folder).items()}
 
 
 class Workspace:

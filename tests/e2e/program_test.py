@@ -65,18 +65,6 @@ def nothing_made(test, w, run):
 
 # ---- The scenarios that every build shares
 
-def linked(w):
-    """C:\\Tolvex is a link to a folder elsewhere."""
-    sample(w)
-    os.makedirs(w.outside)
-    os.symlink(w.outside, w.tolvex)
-
-
-def refused(test, w, run):
-    test.assertEqual(os.listdir(w.outside), [])
-    says(test, run, "Tolvex")
-
-
 # A folder of the user's stands where a file of the medium goes.
 FOLDER_IN_THE_WAY = files({"thing": (b"medium", False), "fine.txt": (b"fine", True)},
                           {"thing/inside": (b"the user's", False)})
@@ -499,7 +487,6 @@ YES = ["yes", "ok"]
 TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("yes", EVERY, sample, YES, 0, arrived),
     ("no", EVERY, sample, ["no"], 1, nothing_made),
-    ("a linked destination is refused", EVERY, linked, YES, 3, refused),
     ("a copy error skipped", EVERY, FOLDER_IN_THE_WAY, ["yes", "skip", "ok"], 2, kept),
     ("a copy error retried once it is gone", TERMINAL + DESKTOP, unreadable,
      ["yes", retry_once_readable, "ok"], 0,
@@ -542,8 +529,6 @@ TABLE = [  # name, runners, prepare(w), steps, exit status, check(test, w, run)
     ("SIGTERM, unattended", UNATTENDED, long_copy("--yes"), [terminate], 2,
      stopped(r"\ATolvex: Copy cancelled\.\n\Z")),
     ("the progress window's Cancel", DESKTOP, long_copy(), ["yes", cancel_button, "ok"], 2,
-     stopped()),
-    ("Ctrl-C at the desktop", DESKTOP, long_copy(), ["yes", interrupt("Copying"), "ok"], 2,
      stopped()),
     ("Ctrl-C at the copy's error question", DESKTOP, unreadable,
      ["yes", interrupt("Cannot Copy File"), "ok"], 2, stopped()),
