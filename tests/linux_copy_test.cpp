@@ -2,6 +2,7 @@
 #include "faulty_file_system.h"
 #include "platform/linux/copy/copy_engine.h"
 #include "platform/linux/files/file_attributes.h"
+#include "platform/linux/sys/file_system_sync.h"
 #include "platform/linux/sys/unique_fd.h"
 #include "temp_folder.h"
 
@@ -413,6 +414,18 @@ TEST_P(CopyEngineTest, ASourceChangedWhileCopiedIsCopiedAgainOrReportedNeverMixe
     EXPECT_EQ(fs::last_write_time(temp / "dest" / "twice"),
               fs::last_write_time(temp / "Model" / "twice"));
     EXPECT_EQ(readFile(temp / "dest" / "always"), "old");
+}
+
+TEST_P(CopyEngineTest, ASyncThatFailsIsAFailureAndNoFileIsReplacedUnsynced) {
+    writeFile(temp / "Model" / "new.txt", "new");
+    writeFile(temp / "Model" / "old.txt", "medium");
+    writeFile(temp / "dest" / "old.txt", "old");
+    failFileSystemSyncsForTesting(EIO);
+    const CopyOutcome outcome = copy();
+    failFileSystemSyncsForTesting(0);
+    EXPECT_EQ(outcome.failures, 2u) << "the replacing file and the last sync";
+    EXPECT_EQ(observer.failedPaths, (std::vector<Text>{u"Z:\\Model\\old.txt", u"C:\\dest\\"}));
+    EXPECT_EQ(readFile(temp / "dest" / "old.txt"), "old");
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadersAtOnce, CopyEngineTest, ::testing::Values(1u, 3u));
