@@ -206,7 +206,8 @@ template <typename Body> ChildOutcome inChild(int descriptors, Body body) {
 
 TEST_F(LinuxPlatformTest, ALinkIntoAMountThatNeverAnswersHoldsUpNeitherTheCopyNorTheWalk) {
     // The lookup of "stuck" never returns: following the link even once would hang for good.
-    FaultyFileSystem hung(temp / "Model", temp / "hung", {}, {.stuck = "stuck"});
+    FaultyFileSystem hung(temp / "Model", temp / "hung", {},
+                          {.appendedWhenRead = {}, .stuck = "stuck"});
     if (!hung.available())
         GTEST_SKIP() << hung.whyNot();
     writeFile(temp / "Model" / "file", "x");
