@@ -145,6 +145,9 @@ class CopyEngine {
     Failure writeForFinishing(Job& job, FileCopy::Chunks& chunks);
     // A link or what is not a file, whole.
     Failure copyOther(Job& job, unsigned char type);
+    // The job's type (as listed, else looked up without following a link) and, for a regular
+    // file, its source opened and its size counted.
+    Failure openJobSource(Job& job, unsigned char& type, UniqueFd& source);
     // Syncs the destination and renames the batch's copies over the files they replace; a
     // move's sources go once their copies are on the disk.
     void finishBatch(Batch& batch);

@@ -73,34 +73,37 @@ Failure typeOf(const Job& job, unsigned char& type) {
 
 } // namespace
 
-Failure CopyEngine::copyWhole(Job& job, FileCopy::Chunks& chunks) {
-    unsigned char type = DT_UNKNOWN;
+Failure CopyEngine::openJobSource(Job& job, unsigned char& type, UniqueFd& source) {
     if (const Failure failure = typeOf(job, type))
         return failure;
-    Failure failure;
-    if (type == DT_REG) {
-        UniqueFd source;
-        if ((failure = FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status)))
-            return failure;
-        job.bytes = static_cast<std::uint64_t>(job.status.st_size);
-        failure =
-            files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks);
-    } else {
-        failure = copyOther(job, type);
-    }
+    if (type != DT_REG)
+        return {};
+    if (const Failure failure =
+            FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status))
+        return failure;
+    job.bytes = static_cast<std::uint64_t>(job.status.st_size);
+    return {};
+}
+
+Failure CopyEngine::copyWhole(Job& job, FileCopy::Chunks& chunks) {
+    unsigned char type = DT_UNKNOWN;
+    UniqueFd source;
+    if (const Failure failure = openJobSource(job, type, source))
+        return failure;
+    const Failure failure =
+        type == DT_REG
+            ? files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks)
+            : copyOther(job, type);
     return failure ? failure : removeMovedSource(job, false);
 }
 
 Failure CopyEngine::copyOnThread(Job& job, FileCopy::Chunks& chunks) {
     unsigned char type = DT_UNKNOWN;
-    if (const Failure failure = typeOf(job, type))
+    UniqueFd source;
+    if (const Failure failure = openJobSource(job, type, source))
         return failure;
     Failure failure;
     if (type == DT_REG) {
-        UniqueFd source;
-        if ((failure = FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status)))
-            return failure;
-        job.bytes = static_cast<std::uint64_t>(job.status.st_size);
         // Its source is closed meanwhile: no descriptor waits for the walking thread.
         job.large = FileCopy::isLarge(job.status);
         if (job.large)
@@ -117,21 +120,16 @@ Failure CopyEngine::copyOnThread(Job& job, FileCopy::Chunks& chunks) {
 
 Failure CopyEngine::writeForFinishing(Job& job, FileCopy::Chunks& chunks) {
     unsigned char type = DT_UNKNOWN;
-    if (const Failure failure = typeOf(job, type))
-        return failure;
-    if (type != DT_REG)
-        return copyWhole(job, chunks);
     UniqueFd source;
-    if (const Failure failure =
-            FileCopy::openSource(job.srcFolder, job.name.c_str(), source, job.status))
+    if (const Failure failure = openJobSource(job, type, source))
         return failure;
-    job.bytes = static_cast<std::uint64_t>(job.status.st_size);
-    if (FileCopy::isLarge(job.status)) {
-        const Failure failure =
-            files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks);
-        return failure ? failure : removeMovedSource(job, false);
-    }
-    return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
+    if (type == DT_REG && !FileCopy::isLarge(job.status))
+        return files_.write(source.get(), job.status, job.dstFolder, chunks, job.written);
+    const Failure failure =
+        type == DT_REG
+            ? files_.copyFile(source.get(), job.status, job.dstFolder, job.name.c_str(), chunks)
+            : copyOther(job, type);
+    return failure ? failure : removeMovedSource(job, false);
 }
 
 Failure CopyEngine::copyOther(Job& job, unsigned char type) {
