@@ -135,6 +135,7 @@ ListingHandle LinuxPlatform::openListing(const Text& pattern, FindData& data) {
 
 DirectoryListing& LinuxPlatform::addLevel(Walk& walk, ListingHandle handle, UniqueFd folder,
                                           const DirectoryListing* parent, Text pattern, bool dots) {
+    notedFolder_ = -1; // a level put aside gives its descriptor's number back
     // The level that this one puts aside lets go of what it reads ahead first.
     if (walk.levels.pushPutsAside())
         listingOf(walk.handles[walk.levels.nextPutAsideDepth()])->prepareAside();
@@ -170,6 +171,7 @@ void LinuxPlatform::closeListing(ListingHandle handle) {
     }
     held_.closed(handle);
     it->second.closed = true;
+    notedFolder_ = -1;
     // A listing closed while listings below it are open stays a level of its walk until they
     // are closed too.
     Walk& walk = *it->second.walk;
@@ -220,10 +222,14 @@ void LinuxPlatform::setAttributes(const Text& path, std::uint32_t attributes) {
             : nullptr;
     justListed_ = 0;
     setAttributesAt(where.folder, where.name, attributes, path, earlier);
-    noteChange(where.folder);
+    noteChange(where.folder, static_cast<bool>(where.held));
 }
 
-void LinuxPlatform::noteChange(int folder) {
+void LinuxPlatform::noteChange(int folder, bool openedForThis) {
+    // The files a walk changes lie mostly in the folders of its listings: one look per folder.
+    if (!openedForThis && folder == notedFolder_)
+        return;
+    notedFolder_ = openedForThis ? -1 : folder;
     struct stat st;
     if (fstat(folder, &st) != 0)
         throwErrno(errno, "write to the disk the changes in", u"");

@@ -14,7 +14,7 @@
 #include "platform/linux/ui/user_interface.h"
 
 #include <list>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -78,9 +78,9 @@ class LinuxPlatform : public PlatformServices {
     DirectoryListing& addLevel(Walk& walk, ListingHandle handle, UniqueFd folder,
                                const DirectoryListing* parent, Text pattern, bool dots);
     EntryRunHelper* helper();
-    // Notes that an entry of the open folder `folder` was changed: its file system is synced
-    // when the walk ends.
-    void noteChange(int folder);
+    // Notes that an entry of the open folder `folder` (opened for this one change, or a
+    // listing's) was changed: its file system is synced when the walk ends.
+    void noteChange(int folder, bool openedForThis);
     // Writes out the changes noted so far; a failure is kept for raiseFailedSync().
     void syncChanges(const Text& walked);
     // A walk ends as its listings close, which raise nothing (they close as a walk unwinds, an
@@ -96,12 +96,13 @@ class LinuxPlatform : public PlatformServices {
     bool helperTried_ = false;
     HeldPaths held_;
     std::list<Walk> walks_;
-    std::map<ListingHandle, OpenListing> listings_;
+    std::unordered_map<ListingHandle, OpenListing> listings_;
     // The listing that has just given out an entry, until anything else happens: the
     // attributes it read for that entry answer readAttributes, which a walk calls next.
     ListingHandle justListed_ = 0;
     // The file systems with changes not yet synced, each with a folder open on it.
     std::vector<std::pair<dev_t, UniqueFd>> changed_;
+    int notedFolder_ = -1; // the listing's folder whose change was noted last
     std::optional<PlatformError> failedSync_;
     ListingHandle nextListing_ = 1;
 };
