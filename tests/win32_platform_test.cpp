@@ -113,23 +113,23 @@ TEST_F(Win32PlatformTest, PathsLongerThanAnyWindowsPathAreRefusedNotSkipped) {
     EXPECT_EQ(error.path(), tooLong);
 }
 
-// The medium check holds no stack frame per level: on a thread with a stack of 64 KiB it goes
-// through 300 levels, where one frame of a few hundred bytes per level would run out of it.
-// (Wine is slow to look up names in deep trees: the program test has the deeper ones.)
+// The medium check holds no stack frame per level: on a thread with a stack of 256 KiB it goes
+// through 4,000 levels. The first names are long, so that Wine's own path lookups give up at
+// once (past Linux's 4,096 bytes): below that they are slow in deep trees. Wine then cannot
+// remove the tree either: the test prefix goes, with it, when the tests start again.
 TEST_F(Win32PlatformTest, TheMediumIsCheckedWithoutAFramePerLevel) {
     fs::create_directory(temp / "Model");
-    std::vector<win32::FileHandle> levels;
-    levels.emplace_back(CreateFileW(exactly(temp / "Model").c_str(), win32::kFolderAccess,
-                                    win32::kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    for (int level = 0; level < 300; ++level) {
+    win32::FileHandle level(CreateFileW(exactly(temp / "Model").c_str(), win32::kFolderAccess,
+                                        win32::kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    for (int depth = 0; depth < 4017; ++depth) {
         win32::FileHandle made;
-        ASSERT_GE(win32::openRelative(levels.back().get(), u"d",
-                                      {DELETE | win32::kFolderAccess, win32::kShareAll, FILE_CREATE,
-                                       FILE_DIRECTORY_FILE},
-                                      made),
+        ASSERT_GE(win32::openRelative(
+                      level.get(), depth < 17 ? Text(250, u'L') : u"d",
+                      {win32::kFolderAccess, win32::kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE},
+                      made),
                   0);
-        levels.push_back(std::move(made));
+        level = std::move(made);
     }
     struct Check {
         Text pattern;
@@ -140,15 +140,12 @@ TEST_F(Win32PlatformTest, TheMediumIsCheckedWithoutAFramePerLevel) {
             return 0;
         }
     } check{at("Model") + u"\\*.*"};
-    const HANDLE thread = CreateThread(nullptr, 64 << 10, Check::run, &check,
+    const HANDLE thread = CreateThread(nullptr, 256 << 10, Check::run, &check,
                                        STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_TRUE(check.matched);
-    for (FILE_DISPOSITION_INFO remove{TRUE}; levels.size() > 1; levels.pop_back())
-        SetFileInformationByHandle(levels.back().get(), FileDispositionInfo, &remove,
-                                   sizeof remove);
 }
 
 TEST_F(Win32PlatformTest, TheFormIsHiddenOwnsNothingAndGoesAtTheEnd) {
