@@ -97,11 +97,6 @@ bool HeldPaths::isListedLast(const Place& at, std::u16string_view name) const {
     return listing && !listing->lastGiven.empty() && sameName_(name, listing->lastGiven);
 }
 
-HeldPaths::Id HeldPaths::parentOf(Id listing) const {
-    const Listing* found = find(listing);
-    return found ? found->parent : 0;
-}
-
 Text HeldPaths::pathOf(Id listing) const {
     const Listing* level = find(listing);
     if (!level)

@@ -55,10 +55,9 @@ class HeldPaths {
     // Whether `name` in the folder at `at` is the entry that its listing gave out last.
     bool isListedLast(const Place& at, std::u16string_view name) const;
 
-    // The listing opened last and still open, 0 when none; the listing that a listing's folder
-    // was given out by, 0 when it stands alone; the path of a listing's folder (error reports).
+    // The listing opened last and still open, 0 when none; the path of a listing's folder
+    // (error reports).
     Id innermost() const { return listings_.empty() ? 0 : listings_.back().id; }
-    Id parentOf(Id listing) const;
     Text pathOf(Id listing) const;
 
     // Without its trailing separators; a drive root stays "C:".

@@ -42,10 +42,9 @@ TEST(HeldPathsTest, ListingsBelowOneClosedEarlyKeepTheirPathsAndUnusableOnesAreP
     EXPECT_TRUE(paths.isListedLast(paths.place(u"C:\\T\\a"), u"b"));
     EXPECT_FALSE(paths.isListedLast(paths.place(u"C:\\T\\a"), u"c"));
     paths.opened(12, u"C:\\T\\a\\b", paths.place(u"C:\\T\\a\\b"));
-    EXPECT_EQ(paths.parentOf(12), 11);
+    EXPECT_EQ(paths.pathOf(12), u"C:\\T\\a\\b");
 
     paths.closed(11);
-    EXPECT_EQ(paths.parentOf(12), 0) << "stands alone";
     EXPECT_EQ(paths.pathOf(12), u"C:\\T\\a\\b");
     EXPECT_EQ(paths.place(u"C:\\T\\a\\b\\c").below, u"c");
     const HeldPaths::Place passed =

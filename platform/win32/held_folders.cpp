@@ -7,10 +7,6 @@
 namespace pellatrix::win32 {
 namespace {
 
-std::u16string_view withoutTrailingSeparators(std::u16string_view path) {
-    return HeldPaths::withoutTrailingSeparators(path);
-}
-
 // The length of the root of an absolute path: 2 for "C:", that of "\\server\share" for a
 // network path; 0 for a relative path.
 std::size_t rootLength(std::u16string_view path) {
@@ -41,9 +37,9 @@ std::pair<std::u16string_view, std::u16string_view> firstName(std::u16string_vie
 HeldFolders::HeldFolders() : paths_(sameName) {}
 
 void HeldFolders::holdDestination(const Text& folder, bool make) {
-    Text path(withoutTrailingSeparators(folder));
+    Text path(HeldPaths::withoutTrailingSeparators(folder));
     if (rootLength(path) == 0)
-        path = Text(withoutTrailingSeparators(absolutePath(path)));
+        path = Text(HeldPaths::withoutTrailingSeparators(absolutePath(path)));
     const std::size_t root = rootLength(path);
     const auto heldAt = [this](std::u16string_view at) -> std::shared_ptr<const FolderNode> {
         const HeldPaths::Place place = paths_.place(at);
@@ -125,10 +121,10 @@ ListingHandle HeldFolders::openListing(const Text& pattern, FindData& data) {
     if (pattern.size() > kMaxPathLength)
         refuseLength("list", pattern);
     const std::size_t separator = pattern.rfind(u'\\');
-    const std::u16string_view folder =
-        separator == Text::npos
-            ? u"."
-            : withoutTrailingSeparators(std::u16string_view(pattern).substr(0, separator));
+    const std::u16string_view folder = separator == Text::npos
+                                           ? u"."
+                                           : HeldPaths::withoutTrailingSeparators(
+                                                 std::u16string_view(pattern).substr(0, separator));
     const std::u16string_view mask = separator == Text::npos
                                          ? std::u16string_view(pattern)
                                          : std::u16string_view(pattern).substr(separator + 1);
@@ -164,7 +160,7 @@ void HeldFolders::closeListing(ListingHandle listing) {
 FileHandle HeldFolders::openEntry(const Text& path, ACCESS_MASK access, const char* operation) {
     if (path.size() > kMaxPathLength)
         refuseLength(operation, path);
-    const std::u16string_view whole = withoutTrailingSeparators(path);
+    const std::u16string_view whole = HeldPaths::withoutTrailingSeparators(path);
     const std::size_t separator = whole.rfind(u'\\');
     if (separator == std::u16string_view::npos || whole.size() == rootLength(whole)) {
         // A drive root, or a name in the current folder: nothing held lies on its way.
