@@ -88,12 +88,6 @@ def assert_arrived_writable(test, folder, files):
         test.assertTrue(writable(path), f"{relative!r} is still read-only")
 
 
-def says(test, run, text, shown=True):
-    """Whether the program showed text, where what it shows can be read back."""
-    if run.shown is not None:
-        (test.assertIn if shown else test.assertNotIn)(text, run.shown)
-
-
 def remove_tree(root):
     """Removes a folder, read-only and unreadable entries too, at any depth; a link or a file
     in its place is removed, never followed."""
@@ -432,14 +426,15 @@ def run_table(test, table, runners, program, display=None, drive=None):
     workspace of its own (C: in drive when given): a row is (name, runners, prepare(w), steps,
     exit status or a tuple of them, check(test, w, run)). A step is the name of one of a run's
     steps ("yes", "no", "ok"; "retry", "skip", "cancel" for choose), or a function of w and run.
-    The runners are "terminal", "desktop", "unattended" (see start_linux) and "wine"."""
+    The runners are "terminal", "desktop", "unattended" (see start_linux) and "wine", also
+    after a prefix that says where the program is ("medium-wine")."""
     for name, named, prepare, steps, status, check in table:
         for runner in (runner for runner in named if runner in runners):
             with test.subTest(name, runner=runner):
                 w, run = Workspace(drive), None
                 try:
                     prepare(w)
-                    run = RUNNERS[runner](program, w, display)
+                    run = RUNNERS[runner.split("-")[-1]](program, w, display)
                     for step in steps:
                         if callable(step):
                             step(w, run)
