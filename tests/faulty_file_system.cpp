@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -102,7 +101,17 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
     return 0;
 }
 
-[[noreturn]] void serve(const std::filesystem::path& mountPoint, int ready) {
+} // namespace
+
+FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
+                                   const std::filesystem::path& mountPoint,
+                                   std::map<std::string, int> failingListings, Changes faults)
+    : mountPoint_(mountPoint) {
+    std::filesystem::create_directories(mountPoint);
+    // Mounted here and served by a child, which takes this state along.
+    shownFolder = shown.string();
+    failing = std::move(failingListings);
+    changes = std::move(faults);
     fuse_operations operations{};
     operations.init = initOp;
     operations.getattr = getattrOp;
@@ -115,57 +124,24 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
     char* argv[] = {name, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, argv);
     fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
-    const char mounted = fs && fuse_mount(fs, mountPoint.c_str()) == 0 ? '1' : '0';
-    if (write(ready, &mounted, 1) != 1 || mounted != '1')
-        _exit(1);
-    close(ready);
-    fuse_loop(fs); // until the parent unmounts it
-    fuse_destroy(fs);
-    _exit(0);
-}
-
-} // namespace
-
-FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
-                                   const std::filesystem::path& mountPoint,
-                                   std::map<std::string, int> failingListings, Changes faults)
-    : mountPoint_(mountPoint) {
-    std::filesystem::create_directories(mountPoint);
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) {
-        whyNot_ = "no pipe: " + std::string(std::strerror(errno));
+    if (!fs || fuse_mount(fs, mountPoint.c_str()) != 0) {
+        whyNot_ = "mounting a FUSE file system is refused here (it needs /dev/fuse and root)";
         return;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(ready[0]);
-        shownFolder = shown.string();
-        failing = std::move(failingListings);
-        changes = std::move(faults);
-        serve(mountPoint, ready[1]);
+    server_ = fork();
+    if (server_ == 0) {
+        fuse_loop(fs); // until the parent unmounts it
+        _exit(0);
     }
-    close(ready[1]);
-    char mounted = '0';
-    if (child < 0 || read(ready[0], &mounted, 1) != 1 || mounted != '1') {
-        whyNot_ = "mounting a FUSE file system is refused here (it needs /dev/fuse and root)";
-        if (child > 0)
-            waitpid(child, nullptr, 0);
-    } else {
-        server_ = child;
-    }
-    close(ready[0]);
+    fuse_destroy(fs); // this process lets go of the connection: the child serves it
 }
 
 FaultyFileSystem::~FaultyFileSystem() {
     if (server_ <= 0)
         return;
-    // The server's loop ends when the kernel lets go of the file system.
+    // Unmounted first, so that nothing reaches the server once it is gone: one stuck in a
+    // lookup would not end of itself for a while.
     umount2(mountPoint_.c_str(), MNT_DETACH);
-    for (int wait = 0; wait < 100; ++wait) {
-        if (waitpid(server_, nullptr, WNOHANG) == server_)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
     kill(server_, SIGKILL);
     waitpid(server_, nullptr, 0);
 }
