@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -24,11 +23,6 @@ namespace {
 std::string shownFolder;
 std::map<std::string, int> failing;
 FaultyFileSystem::Changes changes;
-
-void* initOp(fuse_conn_info*, fuse_config* config) {
-    config->attr_timeout = 0; // an fstat sees a change at once
-    return nullptr;
-}
 
 std::string real(const char* path) {
     return shownFolder + path;
@@ -52,6 +46,8 @@ int openOp(const char* path, fuse_file_info* file) {
     return 0;
 }
 
+// A read makes the kernel drop the file's cached times (its access time changes), so that the
+// reader's next fstat asks again and sees the byte appended here.
 int readOp(const char* path, char* buffer, std::size_t size, off_t offset, fuse_file_info* file) {
     const auto change = changes.appendedWhenRead.find(path + 1);
     if (offset == 0 && change != changes.appendedWhenRead.end() && change->second-- > 0) {
@@ -80,14 +76,11 @@ int opendirOp(const char* path, fuse_file_info*) {
 int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
               fuse_readdir_flags) {
     const std::string folder = real(path);
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return -errno;
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir))
-        names.emplace_back(entry->d_name);
-    closedir(dir);
-    std::sort(names.begin(), names.end()); // "." and ".." first
+    std::vector<std::string> names = {".", ".."};
+    std::error_code error; // a folder that cannot be read lists nothing
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin() + 2, names.end());
     const auto fault = failing.find(path + 1);
     const off_t limit = fault == failing.end() ? -1 : fault->second == 0 ? 0 : fault->second + 2;
     if (limit >= 0 && offset >= limit)
@@ -113,7 +106,6 @@ FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
     failing = std::move(failingListings);
     changes = std::move(faults);
     fuse_operations operations{};
-    operations.init = initOp;
     operations.getattr = getattrOp;
     operations.open = openOp;
     operations.read = readOp;
