@@ -56,13 +56,10 @@ class ScriptedObserver : public CopyObserver {
     }
     ErrorDecision copyFailed(const Text& path, const std::error_code& error) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        failedPaths.push_back(path);
         failures.push_back(error);
-        if (decisions.empty())
-            return ErrorDecision::Skip;
-        const ErrorDecision d = decisions.front();
-        decisions.erase(decisions.begin());
-        return d;
+        failedPaths.push_back(path);
+        const std::size_t asked = failedPaths.size() - 1; // the questions before this one
+        return asked < decisions.size() ? decisions[asked] : ErrorDecision::Skip;
     }
     void finished(const CopyProgress& progress) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
@@ -166,16 +163,15 @@ TEST_P(CopyEngineTest, AFileLeftHalfWayKeepsTheOldFileAndRetrySkipAndCancelWork)
 TEST_P(CopyEngineTest, OnlyTheTemporariesOfAProcessThatIsGoneAreRemoved) {
     writeFile(temp / "Model" / "sub" / "f", "f");
     const fs::path sub = temp / "dest" / "sub";
-    fs::create_directories(sub);
-    // Temporaries of a process that has ended, of this one (running), and of nobody.
+    // Temporaries of this process (running), of a process that has ended, and of nobody.
+    const std::string running = temporaryName(999);
+    writeFile(sub / running, "half");
     const pid_t gone = fork();
     if (gone == 0) {
         close(open((sub / temporaryName(1)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
         _exit(0);
     }
     waitpid(gone, nullptr, 0);
-    const std::string running = temporaryName(999);
-    writeFile(sub / running, "half");
     writeFile(temp / "dest" / (std::string(kTemporaryPrefix) + "left-by-nobody"), "half");
     EXPECT_TRUE(copy().succeeded());
     EXPECT_EQ(filesIn(temp / "dest"), (std::vector<std::string>{"sub/" + running, "sub/f"}));
@@ -335,7 +331,7 @@ TEST_P(CopyEngineTest, AListingThatFailsIsNeverTakenForTheEndOfTheFolder) {
                                  {{c.folder, c.entriesBeforeTheFailure}});
         if (!failing.available())
             GTEST_SKIP() << failing.whyNot();
-        observer.failedPaths.clear();
+        observer = ScriptedObserver();
         const std::string destination = "dest" + std::to_string(++run);
         const CopyOutcome outcome = copy(request("failing", destination));
         EXPECT_EQ(outcome.failures, 1u)
