@@ -9,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -98,8 +97,7 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
 
 FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
                                    const std::filesystem::path& mountPoint,
-                                   std::map<std::string, int> failingListings, Changes faults)
-    : mountPoint_(mountPoint) {
+                                   std::map<std::string, int> failingListings, Changes faults) {
     std::filesystem::create_directories(mountPoint);
     // Mounted here and served by a child, which takes this state along.
     shownFolder = shown.string();
@@ -115,27 +113,30 @@ FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
     char name[] = "pellatrix-faulty";
     char* argv[] = {name, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, argv);
-    fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
-    if (!fs || fuse_mount(fs, mountPoint.c_str()) != 0) {
+    fuse_ = fuse_new(&args, &operations, sizeof operations, nullptr);
+    fuse_opt_free_args(&args);
+    if (!fuse_ || fuse_mount(fuse_, mountPoint.c_str()) != 0) {
         whyNot_ = "mounting a FUSE file system is refused here (it needs /dev/fuse and root)";
         return;
     }
     server_ = fork();
     if (server_ == 0) {
-        fuse_loop(fs); // until the parent unmounts it
+        fuse_loop(fuse_); // until it is unmounted
         _exit(0);
     }
-    fuse_destroy(fs); // this process lets go of the connection: the child serves it
 }
 
 FaultyFileSystem::~FaultyFileSystem() {
-    if (server_ <= 0)
+    if (!fuse_)
         return;
     // Unmounted first, so that nothing reaches the server once it is gone: one stuck in a
     // lookup would not end of itself for a while.
-    umount2(mountPoint_.c_str(), MNT_DETACH);
-    kill(server_, SIGKILL);
-    waitpid(server_, nullptr, 0);
+    fuse_unmount(fuse_);
+    if (server_ > 0) {
+        kill(server_, SIGKILL);
+        waitpid(server_, nullptr, 0);
+    }
+    fuse_destroy(fuse_);
 }
 
 } // namespace pellatrix::testing
