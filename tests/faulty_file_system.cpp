@@ -8,10 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -25,11 +22,6 @@ namespace {
 std::string shownFolder;
 std::map<std::string, int> failing;
 FaultyFileSystem::Changes changes;
-
-void* initOp(fuse_conn_info*, fuse_config* config) {
-    config->attr_timeout = 0; // an fstat sees a change at once
-    return nullptr;
-}
 
 std::string real(const char* path) {
     return shownFolder + path;
@@ -53,6 +45,8 @@ int openOp(const char* path, fuse_file_info* file) {
     return 0;
 }
 
+// A read makes the kernel drop the file's cached times (its access time changes), so that the
+// reader's next fstat asks again and sees the byte appended here.
 int readOp(const char* path, char* buffer, std::size_t size, off_t offset, fuse_file_info* file) {
     const auto change = changes.appendedWhenRead.find(path + 1);
     if (offset == 0 && change != changes.appendedWhenRead.end() && change->second-- > 0) {
@@ -81,14 +75,11 @@ int opendirOp(const char* path, fuse_file_info*) {
 int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
               fuse_readdir_flags) {
     const std::string folder = real(path);
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return -errno;
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir))
-        names.emplace_back(entry->d_name);
-    closedir(dir);
-    std::sort(names.begin(), names.end()); // "." and ".." first
+    std::vector<std::string> names = {".", ".."};
+    std::error_code error; // a folder that cannot be read lists nothing
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin() + 2, names.end());
     const auto fault = failing.find(path + 1);
     const off_t limit = fault == failing.end() ? -1 : fault->second == 0 ? 0 : fault->second + 2;
     if (limit >= 0 && offset >= limit)
@@ -102,9 +93,17 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
     return 0;
 }
 
-[[noreturn]] void serve(const std::filesystem::path& mountPoint, int ready) {
+} // namespace
+
+FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
+                                   const std::filesystem::path& mountPoint,
+                                   std::map<std::string, int> failingListings, Changes faults) {
+    std::filesystem::create_directories(mountPoint);
+    // Mounted here and served by a child, which takes this state along.
+    shownFolder = shown.string();
+    failing = std::move(failingListings);
+    changes = std::move(faults);
     fuse_operations operations{};
-    operations.init = initOp;
     operations.getattr = getattrOp;
     operations.open = openOp;
     operations.read = readOp;
@@ -114,60 +113,30 @@ int readdirOp(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset
     char name[] = "pellatrix-faulty";
     char* argv[] = {name, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, argv);
-    fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
-    const char mounted = fs && fuse_mount(fs, mountPoint.c_str()) == 0 ? '1' : '0';
-    if (write(ready, &mounted, 1) != 1 || mounted != '1')
-        _exit(1);
-    close(ready);
-    fuse_loop(fs); // until the parent unmounts it
-    fuse_destroy(fs);
-    _exit(0);
-}
-
-} // namespace
-
-FaultyFileSystem::FaultyFileSystem(const std::filesystem::path& shown,
-                                   const std::filesystem::path& mountPoint,
-                                   std::map<std::string, int> failingListings, Changes faults)
-    : mountPoint_(mountPoint) {
-    std::filesystem::create_directories(mountPoint);
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) {
-        whyNot_ = "no pipe: " + std::string(std::strerror(errno));
+    fuse_ = fuse_new(&args, &operations, sizeof operations, nullptr);
+    fuse_opt_free_args(&args);
+    if (!fuse_ || fuse_mount(fuse_, mountPoint.c_str()) != 0) {
+        whyNot_ = "mounting a FUSE file system is refused here (it needs /dev/fuse and root)";
         return;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(ready[0]);
-        shownFolder = shown.string();
-        failing = std::move(failingListings);
-        changes = std::move(faults);
-        serve(mountPoint, ready[1]);
+    server_ = fork();
+    if (server_ == 0) {
+        fuse_loop(fuse_); // until it is unmounted
+        _exit(0);
     }
-    close(ready[1]);
-    char mounted = '0';
-    if (child < 0 || read(ready[0], &mounted, 1) != 1 || mounted != '1') {
-        whyNot_ = "mounting a FUSE file system is refused here (it needs /dev/fuse and root)";
-        if (child > 0)
-            waitpid(child, nullptr, 0);
-    } else {
-        server_ = child;
-    }
-    close(ready[0]);
 }
 
 FaultyFileSystem::~FaultyFileSystem() {
-    if (server_ <= 0)
+    if (!fuse_)
         return;
-    // The server's loop ends when the kernel lets go of the file system.
-    umount2(mountPoint_.c_str(), MNT_DETACH);
-    for (int wait = 0; wait < 100; ++wait) {
-        if (waitpid(server_, nullptr, WNOHANG) == server_)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Unmounted first, so that nothing reaches the server once it is gone: one stuck in a
+    // lookup would not end of itself for a while.
+    fuse_unmount(fuse_);
+    if (server_ > 0) {
+        kill(server_, SIGKILL);
+        waitpid(server_, nullptr, 0);
     }
-    kill(server_, SIGKILL);
-    waitpid(server_, nullptr, 0);
+    fuse_destroy(fuse_);
 }
 
 } // namespace pellatrix::testing

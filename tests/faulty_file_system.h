@@ -12,6 +12,8 @@
 #include <string>
 #include <sys/types.h>
 
+struct fuse;
+
 namespace pellatrix::testing {
 
 class FaultyFileSystem {
@@ -41,7 +43,7 @@ class FaultyFileSystem {
     const std::string& whyNot() const { return whyNot_; }
 
   private:
-    std::filesystem::path mountPoint_;
+    fuse* fuse_ = nullptr; // mounted here, served by the child server_
     pid_t server_ = -1;
     std::string whyNot_;
 };

@@ -9,20 +9,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-CopyProgress progressOf(std::uint64_t filesDone, std::uint64_t filesTotal, std::uint64_t bytesDone,
-                        std::uint64_t bytesTotal) {
-    return CopyProgress{filesDone, filesTotal, bytesDone, bytesTotal, {}};
-}
-
 TEST(ProgressDisplay, CountsBarAndShownPath) {
-    EXPECT_EQ(fileCountText(progressOf(3, 120, 0, 0)), "3 of 120 files");
-    EXPECT_EQ(fileCountText(progressOf(0, 1, 0, 0)), "0 of 1 file");
-    EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 4, 250, 1000)), 0.25);
+    // Progress as {files done, files in all, bytes done, bytes in all, the file being copied}.
+    EXPECT_EQ(fileCountText({3, 120, 0, 0, {}}), "3 of 120 files");
+    EXPECT_EQ(fileCountText({0, 1, 0, 0, {}}), "0 of 1 file");
+    EXPECT_DOUBLE_EQ(doneFraction({1, 4, 250, 1000, {}}), 0.25);
     // Files that grew while being copied must not push the bar past its end.
-    EXPECT_DOUBLE_EQ(doneFraction(progressOf(4, 4, 1500, 1000)), 1.0);
+    EXPECT_DOUBLE_EQ(doneFraction({4, 4, 1500, 1000, {}}), 1.0);
     // A copy of empty files only: the bar follows the files.
-    EXPECT_DOUBLE_EQ(doneFraction(progressOf(1, 2, 0, 0)), 0.5);
-    EXPECT_DOUBLE_EQ(doneFraction(progressOf(0, 0, 0, 0)), 0.0);
+    EXPECT_DOUBLE_EQ(doneFraction({1, 2, 0, 0, {}}), 0.5);
+    EXPECT_DOUBLE_EQ(doneFraction({0, 0, 0, 0, {}}), 0.0);
     for (const auto& [path, folder, name] : {std::tuple{"~/.local/share/Tolvex/Model/a b.dat",
                                                         "~/.local/share/Tolvex/Model", "a b.dat"},
                                              {"/x", "/", "x"},
