@@ -28,12 +28,9 @@ TEST_F(ContractTest, AttributesOfFilesAndFoldersRoundTrip) {
     EXPECT_FALSE(isReadOnly(temp / "plain.txt"));
     platform->setAttributes(at("ro.txt"), 0);
     EXPECT_FALSE(isReadOnly(temp / "ro.txt"));
-    writeFile(temp / "ro.txt", "now writable");
-    EXPECT_EQ(readFile(temp / "ro.txt"), "now writable");
 
     // Read-only comes from the permissions alone, as Wine reads it: both builds agree on a disk.
-    std::string whyNot;
-    if (storeDosAttributes(temp / "plain.txt", "0x3", whyNot)) {
+    if (storeDosAttributes(temp / "plain.txt", "0x3")) {
         EXPECT_EQ(attributes("plain.txt"), kArchive | kHidden);
     }
 }
