@@ -2,7 +2,6 @@
 // texts, the destination that the shell copy gets and holds, entries replaced after they were
 // listed, and Form1's hidden window.
 #include "contract_fixture.h"
-#include "platform/text_encoding.h"
 #include "platform/win32/medium_check.h"
 #include "platform/win32/nt_file.h"
 #include "platform/win32/win32_platform.h"
@@ -26,16 +25,15 @@ TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
     EXPECT_EQ(platform->readAttributes(file), kArchive);
 }
 
-TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
+// The report that shows the text with the path (describeError) is the same on every platform:
+// the start-up test and the programs' own tests show it.
+TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextWithoutItsLineEnd) {
     const PlatformError error = raised([&] { platform->readAttributes(at("missing.txt")); });
     EXPECT_EQ(error.code().value(), ERROR_FILE_NOT_FOUND);
     const std::string text = error.code().message();
-    EXPECT_FALSE(text.empty());
+    ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.find("error 2"), std::string::npos) << text;
     EXPECT_NE(text.back(), '\n');
-    const Text report = describeError(error);
-    EXPECT_NE(report.find(at("missing.txt")), Text::npos);
-    EXPECT_NE(report.find(fromUtf8(text)), Text::npos);
 }
 
 TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
