@@ -43,7 +43,6 @@ TEST_F(WalkerTest, ClearsReadOnlyOnEveryFileItReachesAndChangesNothingElse) {
         {u"C:\\Up\\T\\.cache", kDir | kHidden | kSystem, kDir | kHidden | kSystem},
         {u"C:\\Up\\T\\.cache\\deeper", kDir, kDir},
         {u"C:\\Up\\T\\.cache\\deeper\\f", kArchive | kRO, kArchive},
-        {u"C:\\Up\\T\\.cache\\writable", kArchive, kArchive},
         // Links and junctions are neither entered nor changed.
         {u"C:\\Up\\T\\junction", kDir | kLink, kDir | kLink},
         {u"C:\\Up\\T\\junction\\victim", kRO, kRO},
