@@ -24,14 +24,13 @@ Text platformPathOf(const std::filesystem::path& native);
 // Mounts at mountPoint a folder whose listings fail, unmounted when the result goes: in it,
 // "partway" holds five files and its listing fails with an I/O error after two; the listing of
 // "atstart" fails at once; "denied" may not be opened. Null, with the reason in whyNot, where
-// that cannot be done. The two below likewise return false where they cannot be done.
+// that cannot be done. The two below return false where they cannot be done.
 std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path& mountPoint,
                                         std::string& whyNot);
 
 // Stores the Windows attributes `value` ("0x1") in user.DOSATTRIB, as Samba and other
 // programs keep them on a Linux disk.
-bool storeDosAttributes(const std::filesystem::path& file, const std::string& value,
-                        std::string& whyNot);
+bool storeDosAttributes(const std::filesystem::path& file, const std::string& value);
 
 // Makes link a symbolic link to the folder target, seen by the platform as a link.
 bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,

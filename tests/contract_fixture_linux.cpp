@@ -5,7 +5,6 @@
 #include "platform/linux/files/file_attributes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/ui/quiet_user_interface.h"
-#include "temp_folder.h"
 
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -31,7 +30,7 @@ Text platformPathOf(const std::filesystem::path& native) {
     return drives().windowsPathOf(native.lexically_normal().string());
 }
 
-bool storeDosAttributes(const std::filesystem::path& file, const std::string& value, std::string&) {
+bool storeDosAttributes(const std::filesystem::path& file, const std::string& value) {
     return setxattr(file.c_str(), linuxos::kDosAttributeName, value.data(), value.size(), 0) == 0;
 }
 

@@ -19,10 +19,9 @@ std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path&, std::strin
     return nullptr;
 }
 
-bool storeDosAttributes(const std::filesystem::path&, const std::string&, std::string& whyNot) {
-    // By hand, Wine 8 shows a writable file whose user.DOSATTRIB says read-only as writable,
-    // as the Linux platform does.
-    whyNot = "a Windows program cannot write user.DOSATTRIB";
+bool storeDosAttributes(const std::filesystem::path&, const std::string&) {
+    // A Windows program cannot write user.DOSATTRIB. By hand, Wine 8 shows a writable file
+    // whose user.DOSATTRIB says read-only as writable, as the Linux platform does.
     return false;
 }
 

@@ -1,5 +1,6 @@
 // An in-memory platform for the logic's tests: a tree of Windows paths with attributes, a
-// listing order that the test controls, scripted replies, fault injection and a call log.
+// listing order that the test controls, a scripted shell copy, fault injection and a log of
+// what a person would see.
 #pragma once
 
 #include "platform/held_paths.h"
@@ -7,7 +8,6 @@
 #include "platform/platform_services.h"
 #include "platform/text_encoding.h"
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -16,11 +16,6 @@
 #include <vector>
 
 namespace pellatrix::testing {
-
-// UTF-16 to a narrow string for log lines and assertion messages.
-inline std::string narrow(const Text& text) {
-    return toUtf8(text);
-}
 
 class FakePlatform : public PlatformServices {
   public:
@@ -31,65 +26,48 @@ class FakePlatform : public PlatformServices {
 
     // The tree. Paths are Windows paths without a trailing "\"; parents must exist. Entries
     // are listed in the order they were added.
-    void addFile(const Text& path, std::uint32_t attributes = FileAttribute::Archive) {
+    void add(const Text& path, std::uint32_t attributes) {
         const auto [parent, name] = splitParent(path);
-        if (!nodes_.count(parent))
-            throw std::logic_error("fake: no parent folder for " + narrow(path));
         if (!nodes_.count(path))
-            nodes_[parent].children.push_back(name);
+            nodes_.at(parent).children.push_back(name);
         nodes_[path].attributes = attributes;
-    }
-    void addFolder(const Text& path, std::uint32_t attributes = FileAttribute::Directory) {
-        addFile(path, attributes);
-    }
-    void remove(const Text& path) {
-        std::erase(nodes_.at(splitParent(path).first).children, splitParent(path).second);
-        std::erase_if(nodes_, [&](const auto& node) {
-            return node.first == path || node.first.starts_with(path + u"\\");
-        });
     }
     std::uint32_t attributesOf(const Text& path) const { return nodes_.at(path).attributes; }
 
-    // Scripted behaviour.
-    std::deque<int> replies;  // message box replies, in order (default: Ok)
-    int shellResult = 0;      // what the shell operation returns
-    bool shellAborts = false; // the user cancels the shell operation
-    std::function<void(FileOpStruct&)> onShellOperation;          // runs inside the operation
-    std::function<void(const Text& folderPattern)> onOpenListing; // runs after each open
+    // Scripted behaviour. Every message box is answered Yes.
+    int shellResult = 0;                                 // what the shell operation returns
+    bool shellAborts = false;                            // the user cancels the shell operation
+    std::function<void(FileOpStruct&)> onShellOperation; // runs inside the operation
     bool currentDirectoryFails = false;
     Text exeFolder = u"D:\\Program";
     std::set<Text> failingSetAttributes; // paths whose attribute write fails
 
-    // What happened.
-    std::vector<std::string> calls; // one line per call, "operation path"
+    // What happened. `calls` holds what a person sees and what happens to the files, in
+    // order, one line each: "operation path" for message boxes, the shell operation, attribute
+    // changes and the end of the program.
+    std::vector<std::string> calls;
     std::vector<FileOpStruct> shellRequests;
-    int openListings() const { return static_cast<int>(listings_.size()); }
-    int setAttributeCalls = 0;
+    int ownerWindowCalls = 0;
+    int openListingCalls = 0; // every one, those that found nothing included
+    int openListings() const { return static_cast<int>(listings_.size()); } // still open
     // Calls that name an entry or folder other than the one the innermost listing has just
     // given out, where HeldPaths places it: a walk names nothing else, so a platform reaches
     // everything it walks from the listing it holds.
     int unheldCalls = 0;
 
     int messageBox(const Text& text, const Text& title, int style) override {
-        log("messageBox " + narrow(title) + " " + std::to_string(style), text);
-        const int reply = replies.empty() ? Reply::Ok : replies.front();
-        if (!replies.empty())
-            replies.pop_front();
-        return reply;
+        log("messageBox " + toUtf8(title) + " " + std::to_string(style), text);
+        return Reply::Yes;
     }
     Text currentDirectory() override {
-        log("currentDirectory");
         if (currentDirectoryFails)
             throw PlatformError(std::make_error_code(std::errc::no_such_file_or_directory),
                                 "read the current directory", u"");
         return u"E:\\Setup";
     }
-    Text executableFolder() override {
-        log("executableFolder");
-        return exeFolder;
-    }
+    Text executableFolder() override { return exeFolder; }
     WindowHandle ownerWindow() override {
-        log("ownerWindow");
+        ++ownerWindowCalls;
         return 0x1234;
     }
     int shellFileOperation(FileOpStruct& op) override {
@@ -103,10 +81,8 @@ class FakePlatform : public PlatformServices {
     // "folder\*.*" lists the folder ("." and ".." first but in a drive root), a plain path
     // that one entry.
     ListingHandle openListing(const Text& pattern, FindData& data) override {
-        log("openListing", pattern);
-        auto [folder, name] = splitParent(pattern);
-        if (folder.ends_with(u'\\'))
-            folder.pop_back();
+        ++openListingCalls;
+        const auto [folder, name] = splitParent(pattern);
         Listing listing;
         const auto it = nodes_.find(name == u"*.*" ? folder : pattern);
         if (it != nodes_.end() && name != u"*.*")
@@ -118,8 +94,6 @@ class FakePlatform : public PlatformServices {
             for (const Text& child : it->second.children)
                 listing.entries.emplace_back(child, nodes_.at(folder + u"\\" + child).attributes);
         }
-        if (onOpenListing)
-            onOpenListing(pattern);
         const HeldPaths::Place at = held_.place(folder);
         if (held_.innermost() && !(at.from == held_.innermost() && at.listedLast))
             ++unheldCalls;
@@ -144,15 +118,11 @@ class FakePlatform : public PlatformServices {
     }
     std::uint32_t readAttributes(const Text& path) override {
         countUnheld(path);
-        if (!nodes_.count(path))
-            throw PlatformError(std::make_error_code(std::errc::no_such_file_or_directory),
-                                "read the attributes of", path);
-        return nodes_.at(path).attributes;
+        return nodes_.at(path).attributes; // a path that names nothing fails the test
     }
     void setAttributes(const Text& path, std::uint32_t attributes) override {
         log("setAttributes " + std::to_string(attributes), path);
         countUnheld(path);
-        ++setAttributeCalls;
         if (failingSetAttributes.count(path))
             throw PlatformError(std::make_error_code(std::errc::permission_denied),
                                 "set the attributes of", path);
@@ -182,7 +152,7 @@ class FakePlatform : public PlatformServices {
             ++unheldCalls;
     }
     void log(const std::string& operation, const Text& path = {}) {
-        calls.push_back(path.empty() ? operation : operation + " " + narrow(path));
+        calls.push_back(path.empty() ? operation : operation + " " + toUtf8(path));
     }
     static bool fill(Listing& listing, FindData& data) {
         if (listing.next >= listing.entries.size())

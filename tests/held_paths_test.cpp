@@ -28,7 +28,9 @@ TEST(HeldPathsTest, TheDeepestHeldFolderOrNothingAndNamesCompareAsTheFileSystemD
     at = paths.place(u"D:\\Model\\");
     EXPECT_EQ(at.from, 0);
     EXPECT_EQ(at.below, u"D:\\Model") << "the whole path, for the platform to open";
-    EXPECT_EQ(HeldPaths(exact).place(u"c:\\x").from, 0);
+    HeldPaths exactly(exact);
+    exactly.hold(1, u"C:");
+    EXPECT_EQ(exactly.place(u"c:\\x").from, 0) << "C: and c: differ where names compare exactly";
 }
 
 TEST(HeldPathsTest, ListingsBelowOneClosedEarlyKeepTheirPathsAndUnusableOnesArePassedOver) {

@@ -1,7 +1,8 @@
 // A fresh folder under the system's temporary folder, removed with everything in it (read-only
-// entries too) when the test ends. On Windows, what only the "\\?\" form reaches (paths past
-// MAX_PATH, names ending in a dot or a space) is for the test to remove: std::filesystem
-// there does not walk such paths.
+// entries too) when the test ends. On Windows, what only the "\\?\" form reaches is beyond it:
+// std::filesystem there does not walk such paths. Names ending in a dot or a space keep it from
+// ever ending, and are for the test to remove; a folder past MAX_PATH stays behind, in the Wine
+// prefix that each test run makes anew (tests/wine/make_prefix.sh).
 #pragma once
 
 #include <filesystem>

@@ -2,7 +2,6 @@
 // texts, the destination that the shell copy gets and holds, entries replaced after they were
 // listed, and Form1's hidden window.
 #include "contract_fixture.h"
-#include "platform/text_encoding.h"
 #include "platform/win32/medium_check.h"
 #include "platform/win32/nt_file.h"
 #include "platform/win32/win32_platform.h"
@@ -24,25 +23,17 @@ TEST_F(Win32PlatformTest, LongPathsAreListedReadAndChanged) {
     EXPECT_EQ(names(platformPathOf(folder) + u"\\*.*"), (std::set<Text>{u".", u"..", u"ro.txt"}));
     platform->setAttributes(file, kArchive);
     EXPECT_EQ(platform->readAttributes(file), kArchive);
-    // Beyond TempFolder's reach, and std::filesystem's for folders past MAX_PATH; once the
-    // platform has let go of the file.
-    platform.reset();
-    SetFileAttributesW(exactly(folder / "ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(exactly(folder / "ro.txt").c_str());
-    for (fs::path path = folder; path != temp.path(); path = path.parent_path())
-        RemoveDirectoryW(exactly(path).c_str());
 }
 
-TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextAndThePath) {
+// The report that shows the text with the path (describeError) is the same on every platform:
+// the start-up test and the programs' own tests show it.
+TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextWithoutItsLineEnd) {
     const PlatformError error = raised([&] { platform->readAttributes(at("missing.txt")); });
     EXPECT_EQ(error.code().value(), ERROR_FILE_NOT_FOUND);
     const std::string text = error.code().message();
-    EXPECT_FALSE(text.empty());
+    ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.find("error 2"), std::string::npos) << text;
     EXPECT_NE(text.back(), '\n');
-    const Text report = describeError(error);
-    EXPECT_NE(report.find(at("missing.txt")), Text::npos);
-    EXPECT_NE(report.find(fromUtf8(text)), Text::npos);
 }
 
 TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
@@ -54,14 +45,6 @@ TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
     win32::reportOtherIdsBelowForTesting({});
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "データ" / "モデル.txt"), "deep");
-}
-
-TEST_F(Win32PlatformTest, AFileWhereTheDestinationGoesIsRefusedBeforeAnythingIsCopied) {
-    writeFile(temp / "Model" / "a.txt", "a");
-    writeFile(temp / "Tolvex" / "Model", "in the way");
-    EXPECT_EQ(raised([&] { copy(temp / "Model", temp / "Tolvex" / "Model"); }).path(),
-              at("Tolvex/Model"));
-    EXPECT_EQ(readFile(temp / "Tolvex" / "Model"), "in the way");
 }
 
 TEST_F(Win32PlatformTest, TheDestinationIsHeldUntilThePlatformGoes) {

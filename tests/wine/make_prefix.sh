@@ -3,8 +3,7 @@
 # CTest): boots a new one and waits until Wine has finished writing it. The 64-bit loader makes
 # it, since it starts on every kernel; the prefix serves 32- and 64-bit programs alike.
 set -eu
-rm -rf "$WINEPREFIX"
-mkdir -p "$(dirname "$WINEPREFIX")"
+rm -rf "$WINEPREFIX" # in the build folder (tests/wine/cross_testing.cmake)
 wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || wine64=wine
 WINELOADER="$wine64" "$wine64" wineboot -i >/dev/null 2>&1
