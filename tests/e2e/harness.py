@@ -19,7 +19,6 @@ import shutil
 import signal
 import stat
 import subprocess
-import sys
 import tempfile
 import termios
 import time
@@ -27,7 +26,6 @@ import time
 TITLE = "Tolvex"
 WAIT = 60  # seconds for a window, a text or an exit to come; Wine's first start is slow
 SKIPPED = 77  # the exit status CTest counts as a skipped test
-NO_32_BIT = "this kernel runs no 32-bit code: the 32-bit Windows build is built but not tested"
 IS_ROOT = os.geteuid() == 0
 LEAK_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                  "lsan_suppressions.txt")
@@ -364,16 +362,6 @@ class DesktopRun(WindowRun):
         self.display, self.seen = display, []
         self.process = start_linux(program, w, display.name, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL)
-
-
-def prepare_wine():
-    """Ends the test run as skipped, saying why, where the build's Wine loader (PELLATRIX_WINE)
-    cannot start. The Wine environment comes from CTest (tests/wine/cross_testing.cmake)."""
-    try:
-        subprocess.run([os.environ["PELLATRIX_WINE"], "--version"], capture_output=True, check=True)
-    except (OSError, subprocess.CalledProcessError):
-        print(NO_32_BIT)
-        sys.exit(SKIPPED)
 
 
 def drive_c():

@@ -9,7 +9,8 @@ refuses, and its deepest tree. See harness.run_table for the form of a row.
 A medium that tools/make-medium.sh made is mounted (fuseiso) and its programs are run from it
 by the medium- runners, its Linux program also in a minimal Debian 12 without GTK (chroot-).
 
-usage: program_test.py RUNNER[,RUNNER...] PROGRAM   (CTest gives Wine's prefix)
+usage: program_test.py RUNNER[,RUNNER...] PROGRAM   (CTest gives Wine's prefix and loader,
+       through tests/wine/wine_run.sh --host)
        RUNNER: terminal desktop unattended wine; medium-terminal medium-unattended medium-wine
        chroot-terminal chroot-unattended, whose PROGRAM is the medium's image
 """
@@ -25,7 +26,7 @@ import time
 import unittest
 
 from harness import (SKIPPED, Display, TerminalRun, assert_arrived_writable, drive_c, exchanging,
-                     files_under, prepare_wine, read, run_table, snapshot, writable, write_files)
+                     files_under, read, run_table, snapshot, writable, write_files)
 
 RUNNER, PROGRAM = sys.argv.pop(1), os.path.abspath(sys.argv.pop(1))
 TERMINAL, DESKTOP, UNATTENDED, WINE = ("terminal",), ("desktop",), ("unattended",), ("wine",)
@@ -580,8 +581,6 @@ class ProgramTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if RUNNER.endswith("wine"):
-        prepare_wine()
     DISPLAY = Display() if RUNNER.endswith(("desktop", "wine")) else None
     with contextlib.ExitStack() as medium:
         MEDIUM = RUNNER.startswith(("medium", "chroot")) and medium.enter_context(
