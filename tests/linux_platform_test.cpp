@@ -52,14 +52,6 @@ class LinuxPlatformTest : public PlatformTest {
             return false;
         }
     }
-    // A listing of folder, advanced to name.
-    ListingHandle listUntil(const Text& folder, const Text& name, FindData& data) {
-        const ListingHandle listing = platform->openListing(folder + u"\\*.*", data);
-        while (listing != kInvalidListing && Text(data.cFileName.data()) != name)
-            if (!platform->advanceListing(listing, data))
-                ADD_FAILURE() << "no " << toUtf8(name);
-        return listing;
-    }
 };
 
 TEST_F(LinuxPlatformTest, AFolderMovedAwayWhileItsListingWasAsideIsNotWalkedOn) {
@@ -147,6 +139,46 @@ TEST_F(LinuxPlatformTest, AWalkThatChangedAFileEndsWithItOnDiskOrTheNextOperatio
     EXPECT_NO_THROW(platform->messageBox(u"the error report", u"", 0)) << "raised once";
     EXPECT_TRUE(walk(*platform, at("walked")));
     EXPECT_NO_THROW(platform->endProgram()) << "nothing changed: nothing to sync";
+}
+
+// ---- Faults of the disk and of other programs: each is an error naming the path, never the
+// end of a folder, and never a way out of the folder being walked. Under Wine a program can
+// stage neither: it cannot mount a file system that fails on demand, and Wine shows a Unix link
+// as the folder it points at.
+
+TEST_F(LinuxPlatformTest, AListingThatFailsAtOnceOrPartWayIsAnErrorNamingTheFolder) {
+    // "partway" fails with an I/O error after two of its five entries, "atstart" at once;
+    // "denied" may not be opened.
+    for (int i = 0; i < 5; ++i)
+        writeFile(temp / "shown" / "partway" / ("e" + std::to_string(i)), "");
+    writeFile(temp / "shown" / "atstart" / "e0", "");
+    fs::create_directories(temp / "shown" / "denied");
+    const FaultyFileSystem faulty(
+        temp / "shown", temp / "faulty",
+        {{"partway", 2}, {"atstart", 0}, {"denied", FaultyFileSystem::kRefusedOpen}});
+    if (!faulty.available())
+        GTEST_SKIP() << faulty.whyNot();
+    for (const char* name : {"partway", "atstart", "denied"}) {
+        const Text folder = at(fs::path("faulty") / name);
+        EXPECT_TRUE(raised([&] { list(folder + u"\\*.*"); }).path().starts_with(folder)) << name;
+    }
+}
+
+TEST_F(LinuxPlatformTest, ALinkWhereAFolderIsExpectedIsAnErrorAndLeadsNowhere) {
+    writeFile(temp / "outside" / "f.txt", "x");
+    makeReadOnly(temp / "outside" / "f.txt");
+    fs::create_directories(temp / "inside" / "sub");
+    fs::create_directory_symlink(temp / "outside", temp / "inside" / "link");
+    const Text link = at(fs::path("inside") / "link");
+    EXPECT_TRUE(raised([&] { list(link + u"\\*.*"); }).path().starts_with(link));
+
+    // A folder that its parent listed, replaced by a link before the walk enters it.
+    FindData data;
+    const Listing parent{*platform, listUntil(at("inside"), u"sub", data)};
+    fs::remove(temp / "inside" / "sub");
+    fs::rename(temp / "inside" / "link", temp / "inside" / "sub");
+    EXPECT_THROW(list(at("inside") + u"\\sub\\*.*"), PlatformError);
+    EXPECT_TRUE(isReadOnly(temp / "outside" / "f.txt"));
 }
 
 // ---- The limits of the process

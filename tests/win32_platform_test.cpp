@@ -69,9 +69,7 @@ TEST_F(Win32PlatformTest, AnEntryReplacedAfterItWasListedIsNotTouched) {
     makeReadOnly(temp / "dir" / "file.txt");
     for (const Text name : {u"sub", u"file.txt"}) {
         FindData data;
-        const ListingHandle listing = platform->openListing(at("dir") + u"\\*.*", data);
-        while (Text(data.cFileName.data()) != name)
-            ASSERT_TRUE(platform->advanceListing(listing, data));
+        const Listing listing{*platform, listUntil(at("dir"), name, data)};
         const fs::path replaced = temp / "dir" / fs::path(name);
         fs::rename(replaced, temp / fs::path(u"was-" + name));
         const Text path = at("dir") + u"\\" + name;
@@ -84,7 +82,6 @@ TEST_F(Win32PlatformTest, AnEntryReplacedAfterItWasListedIsNotTouched) {
             EXPECT_THROW(platform->setAttributes(path, FileAttribute::Archive), PlatformError);
             EXPECT_TRUE(isReadOnly(replaced));
         }
-        platform->closeListing(listing);
     }
 }
 
