@@ -91,10 +91,6 @@ class PlatformTest : public ::testing::Test {
             found.insert(entry.first);
         return found;
     }
-
-    int copy(const std::filesystem::path& sourceFolder, const std::filesystem::path& destination) {
-        return shellCopy(*platform, sourceFolder, destination);
-    }
 };
 
 } // namespace pellatrix::testing

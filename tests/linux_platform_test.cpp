@@ -261,7 +261,7 @@ TEST_F(LinuxPlatformTest, AtAnyDepthAndDescriptorLimitTheCopyAndTheWalkEndWholeO
     // of each type, which need descriptors that a child at its limit could not open. Errors are
     // among them, and the walk's report of one: a walk of a link where a folder is expected ends
     // with one.
-    ASSERT_EQ(copy(top / "20", top / "unlimited"), 0);
+    ASSERT_EQ(shellCopy(*platform, top / "20", top / "unlimited"), 0);
     ASSERT_TRUE(walk(*platform, platformPathOf(top / "unlimited")));
     fs::create_directory_symlink(top / "20", top / "link");
     EXPECT_FALSE(walk(*platform, platformPathOf(top / "link")));

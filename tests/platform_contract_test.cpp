@@ -115,7 +115,7 @@ TEST_F(ContractTest, CopyReplacesFilesEvenReadOnlyOnesMergesFoldersAndKeepsModes
     makeReadOnly(temp / "dest" / "a.txt");
     writeFile(temp / "dest" / "sub" / "kept.txt", "kept");
 
-    EXPECT_EQ(copy(temp / "Model", temp / "dest"), 0);
+    EXPECT_EQ(shellCopy(*platform, temp / "Model", temp / "dest"), 0);
     EXPECT_EQ(readFile(temp / "dest" / "a.txt"), "new");
     EXPECT_EQ(readFile(temp / "dest" / "sub" / "deep" / "b.txt"), "new b");
     EXPECT_EQ(readFile(temp / "dest" / "sub" / "kept.txt"), "kept");
@@ -129,10 +129,10 @@ TEST_F(ContractTest, CopyReplacesFilesEvenReadOnlyOnesMergesFoldersAndKeepsModes
 // copy cancelled").
 TEST_F(ContractTest, CopyOfASingleFileMakesTheFolderAndNothingToCopyMakesNone) {
     writeFile(temp / "Model" / "only.dat", "one");
-    EXPECT_EQ(copy(temp / "Model", temp / "out" / "Model"), 0);
+    EXPECT_EQ(shellCopy(*platform, temp / "Model", temp / "out" / "Model"), 0);
     EXPECT_EQ(readFile(temp / "out" / "Model" / "only.dat"), "one");
     fs::create_directory(temp / "Empty");
-    EXPECT_EQ(copy(temp / "Empty", temp / "from-empty"), 0);
+    EXPECT_EQ(shellCopy(*platform, temp / "Empty", temp / "from-empty"), 0);
     EXPECT_FALSE(fs::exists(temp / "from-empty"));
 }
 

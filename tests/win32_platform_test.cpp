@@ -41,7 +41,7 @@ TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
     fs::create_directory(temp / "Tolvex"); // only the last folder is missing
     // As on a CD, the medium's folders show other IDs opened than listed: no reason to refuse.
     win32::reportOtherIdsBelowForTesting(at("Model"));
-    const int status = copy(temp / "Model", temp / "Tolvex" / "Model");
+    const int status = shellCopy(*platform, temp / "Model", temp / "Tolvex" / "Model");
     win32::reportOtherIdsBelowForTesting({});
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "データ" / "モデル.txt"), "deep");
@@ -49,7 +49,7 @@ TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
 
 TEST_F(Win32PlatformTest, TheDestinationIsHeldUntilThePlatformGoes) {
     writeFile(temp / "Model" / "a.txt", "a");
-    ASSERT_EQ(copy(temp / "Model", temp / "Tolvex" / "Model"), 0);
+    ASSERT_EQ(shellCopy(*platform, temp / "Model", temp / "Tolvex" / "Model"), 0);
     for (const char* folder : {"Tolvex", "Tolvex/Model"}) {
         const std::wstring path = (temp / folder).wstring();
         EXPECT_FALSE(MoveFileExW(path.c_str(), (path + L"-moved").c_str(), 0)) << folder;
