@@ -40,34 +40,31 @@ TEST(StartupTest, YesCopiesThenWalksTheDestinationThenSaysProcessingEnd) {
     // program's "/S, no Model" in the programs' tests).
     // Unattended: no message box, and a shell told to show nothing (FOF_NOCONFIRMATION |
     // FOF_SILENT | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR).
-    const struct {
-        StartOptions options;
-        std::uint32_t model; // the attributes of E:\Setup\Model; 0: missing
-        int shellResult;
-        bool aborts;
-        int status;
-    } cases[] = {{{}, kDir, 0, false, 0},
-                 {{}, kDir, 1223, false, 2},
-                 {{}, kDir, 0, true, 2},
-                 {{}, 0, 0, false, 2},
-                 {{}, FileAttribute::Archive, 0, false, 2},
-                 {kUnattended, kDir, 0, false, 0}};
-    for (const auto& c : cases) {
+    // The options, the attributes of E:\Setup\Model (0: missing), what the shell returns,
+    // whether it says it was cancelled, and the exit status.
+    const std::tuple<StartOptions, std::uint32_t, int, bool, int> cases[] = {
+        {{}, kDir, 0, false, 0},
+        {{}, kDir, 1223, false, 2},
+        {{}, kDir, 0, true, 2},
+        {{}, 0, 0, false, 2},
+        {{}, FileAttribute::Archive, 0, false, 2},
+        {kUnattended, kDir, 0, false, 0}};
+    for (const auto& [options, model, shellResult, aborts, status] : cases) {
         Installing fake;
-        if (c.model)
-            fake.add(u"E:\\Setup\\Model", c.model);
-        fake.shellResult = c.shellResult;
-        fake.shellAborts = c.aborts;
-        EXPECT_EQ(fake.run(c.options), c.status);
-        EXPECT_EQ(fake.calls, c.options.ask ? asked : unattended);
+        if (model)
+            fake.add(u"E:\\Setup\\Model", model);
+        fake.shellResult = shellResult;
+        fake.shellAborts = aborts;
+        EXPECT_EQ(fake.run(options), status);
+        EXPECT_EQ(fake.calls, options.ask ? asked : unattended);
         const FileOpStruct& op = fake.shellRequests.at(0);
         // Unattended, no window is asked for: the copy shows none to own.
-        EXPECT_EQ(op.hwnd, c.options.ownedCopy ? 0x1234u : 0u);
-        EXPECT_EQ(fake.ownerWindowCalls, c.options.ownedCopy ? 1 : 0);
+        EXPECT_EQ(op.hwnd, options.ownedCopy ? 0x1234u : 0u);
+        EXPECT_EQ(fake.ownerWindowCalls, options.ownedCopy ? 1 : 0);
         EXPECT_EQ(op.wFunc, ShellOperation::Copy);
         EXPECT_EQ(op.pFrom, Text(u"E:\\Setup\\Model\\*.*\0\0", 20));
         EXPECT_EQ(op.pTo, Text(u"C:\\Tolvex\\Model\\\0\0", 18));
-        EXPECT_EQ(op.fFlags, c.options.ask ? 0x10 : 0x614);
+        EXPECT_EQ(op.fFlags, options.ask ? 0x10 : 0x614);
     }
 }
 
