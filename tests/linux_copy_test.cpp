@@ -24,11 +24,7 @@ namespace pellatrix::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
-using pellatrix::testing::FaultyFileSystem;
-using pellatrix::testing::makeReadOnly;
-using pellatrix::testing::readFile;
-using pellatrix::testing::TempFolder;
-using pellatrix::testing::writeFile;
+using namespace pellatrix::testing; // the temporary folder and the failing file system
 
 // Scripted answers, and a cancel after a number of progress calls.
 class ScriptedObserver : public CopyObserver {

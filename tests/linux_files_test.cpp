@@ -20,9 +20,7 @@ namespace pellatrix::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::makeReadOnly;
-using testing::TempFolder;
-using testing::writeFile;
+using namespace pellatrix::testing; // the temporary folder
 
 TEST(DriveMappingTest, CIsTheDataFolderZIsTheRootAndThereIsNoOther) {
     const DriveMapping drives("/home/u/.local/share/");
