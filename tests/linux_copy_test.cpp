@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -34,11 +35,10 @@ class ScriptedObserver : public CopyObserver {
     std::vector<std::error_code> failures;
     int cancelAfterProgressCalls = -1;
     int progressCalls = 0;
-    bool finishedCalled = false;
     std::function<void(const CopyProgress&)> onProgress;
     // The copying threads never show or ask anything themselves.
     std::thread::id caller = std::this_thread::get_id();
-    CopyProgress last; // as finished() gave it
+    std::optional<CopyProgress> last; // as finished() gave it; none before
 
     void progress(const CopyProgress& progress) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
@@ -59,7 +59,6 @@ class ScriptedObserver : public CopyObserver {
     }
     void finished(const CopyProgress& progress) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        finishedCalled = true;
         last = progress;
     }
     // waitForOtherCopy as the base class has it: the scripted answer, Retry standing for "wait".
@@ -89,7 +88,7 @@ class CopyEngineTest : public ::testing::TestWithParam<unsigned> {
     }
     CopyOutcome copy(const CopyRequest& request) {
         const CopyOutcome outcome = copyMatchingEntries(request, observer);
-        EXPECT_TRUE(observer.finishedCalled);
+        EXPECT_TRUE(observer.last);
         return outcome;
     }
     CopyOutcome copy(bool move = false) { return copy(request("Model", "dest", move)); }
@@ -119,10 +118,10 @@ TEST_P(CopyEngineTest, TheTotalsShownCoverEveryFileAndByteOnceTheCopyEnds) {
     writeFile(temp / "Model" / "large", std::string(9 << 20, 'l'));
     bytes += 9 << 20;
     EXPECT_TRUE(copy().succeeded());
-    EXPECT_EQ(observer.last.filesDone, 166u);
-    EXPECT_EQ(observer.last.filesTotal, 166u);
-    EXPECT_EQ(observer.last.bytesDone, bytes);
-    EXPECT_EQ(observer.last.bytesTotal, bytes);
+    EXPECT_EQ(observer.last->filesDone, 166u);
+    EXPECT_EQ(observer.last->filesTotal, 166u);
+    EXPECT_EQ(observer.last->bytesDone, bytes);
+    EXPECT_EQ(observer.last->bytesTotal, bytes);
     EXPECT_EQ(filesIn(temp / "dest").size(), 166u);
 }
 
@@ -192,14 +191,14 @@ TEST_P(CopyEngineTest, ACopyThatMustNotRunIsRefusedBeforeAnythingIsCopied) {
         {"Model", "busy/Model", PellatrixError::DestinationBusy},
     };
     for (const auto& [source, destination, refusal] : cases) {
-        observer.finishedCalled = false;
+        observer.last.reset();
         try {
             copy(request(source, destination));
             ADD_FAILURE() << destination << " was not refused";
         } catch (const PlatformError& error) {
             EXPECT_EQ(error.code(), make_error_code(refusal)) << destination;
         }
-        EXPECT_TRUE(observer.finishedCalled);
+        EXPECT_TRUE(observer.last);
     }
     EXPECT_EQ(filesIn(temp / "outside"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(temp / "Model" / "sub" / "copy"));
