@@ -1,8 +1,9 @@
 // What the Linux platform does beyond the shared contract: listings put aside and taken up
-// again, attributes read once (on two threads), and the copy and the walk at the limits of the
-// process (trees deeper than any path the kernel takes in one piece, few descriptors, a small
-// stack), where each run ends with the whole job done or with an error, never with a crash or
-// a part silently left undone.
+// again, attributes read once (on two threads), the faults of a disk and of other programs that
+// only a Linux disk can stage (listings that fail, links put in a folder's place), and the copy
+// and the walk at the limits of the process (trees deeper than any path the kernel takes in one
+// piece, few descriptors, a small stack), where each run ends with the whole job done or with
+// an error, never with a crash or a part silently left undone.
 #include "contract_fixture.h"
 #include "faulty_file_system.h"
 #include "platform/linux/files/file_attributes.h"
