@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <string>
 
 namespace pellatrix::testing {
 
@@ -20,21 +19,6 @@ std::unique_ptr<PlatformServices> makePlatformUnderTest();
 
 // The Windows path by which the platform reaches a native path ("Z:\tmp\x" on Linux).
 Text platformPathOf(const std::filesystem::path& native);
-
-// Mounts at mountPoint a folder whose listings fail, unmounted when the result goes: in it,
-// "partway" holds five files and its listing fails with an I/O error after two; the listing of
-// "atstart" fails at once; "denied" may not be opened. Null, with the reason in whyNot, where
-// that cannot be done. The two below return false where they cannot be done.
-std::shared_ptr<void> mountFaultyFolder(const std::filesystem::path& mountPoint,
-                                        std::string& whyNot);
-
-// Stores the Windows attributes `value` ("0x1") in user.DOSATTRIB, as Samba and other
-// programs keep them on a Linux disk.
-bool storeDosAttributes(const std::filesystem::path& file, const std::string& value);
-
-// Makes link a symbolic link to the folder target, seen by the platform as a link.
-bool makeFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
-                    std::string& whyNot);
 
 constexpr std::uint32_t kRO = FileAttribute::ReadOnly, kHidden = FileAttribute::Hidden,
                         kSystem = FileAttribute::System, kDir = FileAttribute::Directory,
@@ -93,15 +77,19 @@ class PlatformTest : public ::testing::Test {
             entries.emplace_back(data.cFileName.data(), data.dwFileAttributes & kContractBits);
         return entries;
     }
+    // A listing of folder, advanced to the entry name (for the caller to close).
+    ListingHandle listUntil(const Text& folder, const Text& name, FindData& data) {
+        const ListingHandle listing = platform->openListing(folder + u"\\*.*", data);
+        for (bool more = listing != kInvalidListing; more && Text(data.cFileName.data()) != name;)
+            more = platform->advanceListing(listing, data);
+        EXPECT_EQ(Text(data.cFileName.data()), name);
+        return listing;
+    }
     std::set<Text> names(const Text& pattern) {
         std::set<Text> found;
         for (const auto& entry : list(pattern))
             found.insert(entry.first);
         return found;
-    }
-
-    int copy(const std::filesystem::path& sourceFolder, const std::filesystem::path& destination) {
-        return shellCopy(*platform, sourceFolder, destination);
     }
 };
 

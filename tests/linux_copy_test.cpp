@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,11 +25,7 @@ namespace pellatrix::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
-using pellatrix::testing::FaultyFileSystem;
-using pellatrix::testing::makeReadOnly;
-using pellatrix::testing::readFile;
-using pellatrix::testing::TempFolder;
-using pellatrix::testing::writeFile;
+using namespace pellatrix::testing; // the temporary folder and the failing file system
 
 // Scripted answers, and a cancel after a number of progress calls.
 class ScriptedObserver : public CopyObserver {
@@ -38,11 +35,10 @@ class ScriptedObserver : public CopyObserver {
     std::vector<std::error_code> failures;
     int cancelAfterProgressCalls = -1;
     int progressCalls = 0;
-    bool finishedCalled = false;
     std::function<void(const CopyProgress&)> onProgress;
     // The copying threads never show or ask anything themselves.
     std::thread::id caller = std::this_thread::get_id();
-    CopyProgress last; // as finished() gave it
+    std::optional<CopyProgress> last; // as finished() gave it; none before
 
     void progress(const CopyProgress& progress) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
@@ -63,7 +59,6 @@ class ScriptedObserver : public CopyObserver {
     }
     void finished(const CopyProgress& progress) override {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        finishedCalled = true;
         last = progress;
     }
     // waitForOtherCopy as the base class has it: the scripted answer, Retry standing for "wait".
@@ -93,7 +88,7 @@ class CopyEngineTest : public ::testing::TestWithParam<unsigned> {
     }
     CopyOutcome copy(const CopyRequest& request) {
         const CopyOutcome outcome = copyMatchingEntries(request, observer);
-        EXPECT_TRUE(observer.finishedCalled);
+        EXPECT_TRUE(observer.last);
         return outcome;
     }
     CopyOutcome copy(bool move = false) { return copy(request("Model", "dest", move)); }
@@ -123,10 +118,10 @@ TEST_P(CopyEngineTest, TheTotalsShownCoverEveryFileAndByteOnceTheCopyEnds) {
     writeFile(temp / "Model" / "large", std::string(9 << 20, 'l'));
     bytes += 9 << 20;
     EXPECT_TRUE(copy().succeeded());
-    EXPECT_EQ(observer.last.filesDone, 166u);
-    EXPECT_EQ(observer.last.filesTotal, 166u);
-    EXPECT_EQ(observer.last.bytesDone, bytes);
-    EXPECT_EQ(observer.last.bytesTotal, bytes);
+    EXPECT_EQ(observer.last->filesDone, 166u);
+    EXPECT_EQ(observer.last->filesTotal, 166u);
+    EXPECT_EQ(observer.last->bytesDone, bytes);
+    EXPECT_EQ(observer.last->bytesTotal, bytes);
     EXPECT_EQ(filesIn(temp / "dest").size(), 166u);
 }
 
@@ -188,26 +183,22 @@ TEST_P(CopyEngineTest, ACopyThatMustNotRunIsRefusedBeforeAnythingIsCopied) {
     fs::create_directories(temp / "busy");
     UniqueFd first(open((temp / "busy").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     ASSERT_EQ(flock(first.get(), LOCK_EX), 0);
-    struct Case {
-        std::string source, destination;
-        PellatrixError refusal;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, PellatrixError> cases[] = {
         {"Model", "Tolvex/Model", PellatrixError::DestinationIsLink},
         {"Model", "Model/sub/copy", PellatrixError::CopyIntoItself},
         {"Model", "Model", PellatrixError::CopyIntoItself},
         {"outer/dest/medium/Model", "outer/dest", PellatrixError::CopyIntoItself},
         {"Model", "busy/Model", PellatrixError::DestinationBusy},
     };
-    for (const Case& c : cases) {
-        observer.finishedCalled = false;
+    for (const auto& [source, destination, refusal] : cases) {
+        observer.last.reset();
         try {
-            copy(request(c.source, c.destination));
-            ADD_FAILURE() << c.destination << " was not refused";
+            copy(request(source, destination));
+            ADD_FAILURE() << destination << " was not refused";
         } catch (const PlatformError& error) {
-            EXPECT_EQ(error.code(), make_error_code(c.refusal)) << c.destination;
+            EXPECT_EQ(error.code(), make_error_code(refusal)) << destination;
         }
-        EXPECT_TRUE(observer.finishedCalled);
+        EXPECT_TRUE(observer.last);
     }
     EXPECT_EQ(filesIn(temp / "outside"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(temp / "Model" / "sub" / "copy"));
@@ -257,13 +248,9 @@ TEST_P(CopyEngineTest, HolesStayHoles) {
 }
 
 TEST_P(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
-    struct Case {
-        const char* name;
-        fs::perms mode;
-        fs::perms expected; // under umask 022
-    };
+    // Each file's mode, and its copy's under umask 022.
     using P = fs::perms;
-    const Case files[] = {
+    const std::tuple<const char*, P, P> files[] = {
         {"plain", P(0640), P(0640)},
         {"program", P(0755), P(0755)},
         {"everyone-writes", P(0666), P(0644)},
@@ -273,9 +260,9 @@ TEST_P(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
         // keeps no ACL, and the umask takes the group's write bit away again.
         {"with-acl", P(0640), P(0640)},
     };
-    for (const Case& c : files) {
-        writeFile(temp / "Model" / c.name, "x");
-        fs::permissions(temp / "Model" / c.name, c.mode);
+    for (const auto& [name, mode, copied] : files) {
+        writeFile(temp / "Model" / name, "x");
+        fs::permissions(temp / "Model" / name, mode);
     }
     ASSERT_EQ(
         setxattr((temp / "Model" / "read-only-hidden").c_str(), kDosAttributeName, "0x3", 3, 0), 0);
@@ -291,8 +278,8 @@ TEST_P(CopyEngineTest, CopiesTakeTheSourcesPermissionsWithinTheUmask) {
     const CopyOutcome outcome = copy();
     umask(oldMask);
     EXPECT_TRUE(outcome.succeeded());
-    for (const Case& c : files)
-        EXPECT_EQ(fs::status(temp / "dest" / c.name).permissions(), c.expected) << c.name;
+    for (const auto& [name, mode, copied] : files)
+        EXPECT_EQ(fs::status(temp / "dest" / name).permissions(), copied) << name;
     EXPECT_EQ(fs::status(temp / "dest" / "cd-folder").permissions(), P(0755));
     EXPECT_EQ(getxattr((temp / "dest" / "read-only-hidden").c_str(), kDosAttributeName, nullptr, 0),
               3);
@@ -309,30 +296,25 @@ TEST_P(CopyEngineTest, MoveRemovesTheSourceOnceCopied) {
 TEST_P(CopyEngineTest, AListingThatFailsIsNeverTakenForTheEndOfTheFolder) {
     for (const char* name : {"a", "b", "c", "d", "e", "sub/x", "sub/y"})
         writeFile(temp / "Model" / name, name);
-    struct Case {
-        std::string folder; // below Model
-        int entriesBeforeTheFailure;
-        Text reported;
-        std::vector<std::string> copied;
-    };
-    const Case cases[] = {
+    // The folder below Model whose listing fails, after how many entries, the path reported
+    // and the files copied.
+    const std::tuple<std::string, int, Text, std::vector<std::string>> cases[] = {
         {"", 2, u"Z:\\Model", {"a", "b"}},
         {"", 0, u"Z:\\Model", {}},
         {"sub", 1, u"Z:\\Model\\sub", {"a", "b", "c", "d", "e", "sub/x"}},
     };
     int run = 0;
-    for (const Case& c : cases) {
+    for (const auto& [folder, entriesBeforeTheFailure, reported, copied] : cases) {
         FaultyFileSystem failing(temp / "Model", temp / "failing",
-                                 {{c.folder, c.entriesBeforeTheFailure}});
+                                 {{folder, entriesBeforeTheFailure}});
         if (!failing.available())
             GTEST_SKIP() << failing.whyNot();
         observer = ScriptedObserver();
         const std::string destination = "dest" + std::to_string(++run);
         const CopyOutcome outcome = copy(request("failing", destination));
-        EXPECT_EQ(outcome.failures, 1u)
-            << c.folder << " failing after " << c.entriesBeforeTheFailure;
-        EXPECT_EQ(observer.failedPaths, std::vector<Text>{c.reported});
-        EXPECT_EQ(filesIn(temp / destination), c.copied);
+        EXPECT_EQ(outcome.failures, 1u) << folder << " failing after " << entriesBeforeTheFailure;
+        EXPECT_EQ(observer.failedPaths, std::vector<Text>{reported});
+        EXPECT_EQ(filesIn(temp / destination), copied);
     }
 }
 

@@ -20,9 +20,7 @@ namespace pellatrix::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::makeReadOnly;
-using testing::TempFolder;
-using testing::writeFile;
+using namespace pellatrix::testing; // the temporary folder
 
 TEST(DriveMappingTest, CIsTheDataFolderZIsTheRootAndThereIsNoOther) {
     const DriveMapping drives("/home/u/.local/share/");
@@ -45,7 +43,6 @@ TEST(DisplayPathTest, NativePathsWithHomeAsTildeAndNothingThatActsOnATerminal) {
     const DriveMapping drives("/home/u/.local/share");
     const std::pair<Text, std::string> cases[] = {
         {u"C:\\Tolvex\\Model\\", "~/.local/share/Tolvex/Model"},
-        {u"Z:\\tmp\\medium\\Model\\mesh.dat", "/tmp/medium/Model/mesh.dat"},
         {u"Z:\\home\\u", "~"},
         {u"Z:\\home\\u2\\x", "/home/u2/x"},
         {u"Z:\\", "/"},
@@ -168,7 +165,10 @@ TEST(FileAttributesTest, ReadOnlyClearingRespectsWhoMayReadAndLinksAreReparsePoi
     EXPECT_THROW(setAttributesAt(AT_FDCWD, (temp / "file-link").string(), 0, u"file-link"),
                  std::system_error);
 
-    EXPECT_EQ(parseDosAttributes("0x26", 4), FileAttribute::Hidden | FileAttribute::System);
+    // Of a stored value, only hidden and system count: read-only comes from the permissions
+    // alone, as Wine 8 reads it (a writable file whose value says read-only is writable there),
+    // so that both builds agree on a disk.
+    EXPECT_EQ(parseDosAttributes("0x27", 4), FileAttribute::Hidden | FileAttribute::System);
     EXPECT_EQ(parseDosAttributes("26", 2), 0u) << "hex digits without 0x";
 }
 

@@ -1,8 +1,9 @@
 // What the Linux platform does beyond the shared contract: listings put aside and taken up
-// again, attributes read once (on two threads), and the copy and the walk at the limits of the
-// process (trees deeper than any path the kernel takes in one piece, few descriptors, a small
-// stack), where each run ends with the whole job done or with an error, never with a crash or
-// a part silently left undone.
+// again, attributes read once (on two threads), the faults of a disk and of other programs that
+// only a Linux disk can stage (listings that fail, links put in a folder's place), and the copy
+// and the walk at the limits of the process (trees deeper than any path the kernel takes in one
+// piece, few descriptors, a small stack), where each run ends with the whole job done or with
+// an error, never with a crash or a part silently left undone.
 #include "contract_fixture.h"
 #include "faulty_file_system.h"
 #include "platform/linux/files/file_attributes.h"
@@ -51,14 +52,6 @@ class LinuxPlatformTest : public PlatformTest {
             std::fprintf(stderr, "%s\n", error.what());
             return false;
         }
-    }
-    // A listing of folder, advanced to name.
-    ListingHandle listUntil(const Text& folder, const Text& name, FindData& data) {
-        const ListingHandle listing = platform->openListing(folder + u"\\*.*", data);
-        while (listing != kInvalidListing && Text(data.cFileName.data()) != name)
-            if (!platform->advanceListing(listing, data))
-                ADD_FAILURE() << "no " << toUtf8(name);
-        return listing;
     }
 };
 
@@ -149,23 +142,56 @@ TEST_F(LinuxPlatformTest, AWalkThatChangedAFileEndsWithItOnDiskOrTheNextOperatio
     EXPECT_NO_THROW(platform->endProgram()) << "nothing changed: nothing to sync";
 }
 
+// ---- Faults of the disk and of other programs: each is an error naming the path, never the
+// end of a folder, and never a way out of the folder being walked. Under Wine a program can
+// stage neither: it cannot mount a file system that fails on demand, and Wine shows a Unix link
+// as the folder it points at.
+
+TEST_F(LinuxPlatformTest, AListingThatFailsAtOnceOrPartWayIsAnErrorNamingTheFolder) {
+    // "partway" fails with an I/O error after two of its three entries, "atstart" at once;
+    // "denied" may not be opened.
+    for (const char* name : {"partway/e0", "partway/e1", "partway/e2", "atstart/e0"})
+        writeFile(temp / "shown" / name, "");
+    fs::create_directories(temp / "shown" / "denied");
+    const FaultyFileSystem faulty(
+        temp / "shown", temp / "faulty",
+        {{"partway", 2}, {"atstart", 0}, {"denied", FaultyFileSystem::kRefusedOpen}});
+    if (!faulty.available())
+        GTEST_SKIP() << faulty.whyNot();
+    for (const char* name : {"partway", "atstart", "denied"}) {
+        const Text folder = at(fs::path("faulty") / name);
+        EXPECT_TRUE(raised([&] { list(folder + u"\\*.*"); }).path().starts_with(folder)) << name;
+    }
+}
+
+TEST_F(LinuxPlatformTest, ALinkWhereAFolderIsExpectedIsAnErrorAndLeadsNowhere) {
+    writeFile(temp / "outside" / "f.txt", "x");
+    makeReadOnly(temp / "outside" / "f.txt");
+    fs::create_directories(temp / "inside" / "sub");
+    fs::create_directory_symlink(temp / "outside", temp / "inside" / "link");
+    const Text link = at(fs::path("inside") / "link");
+    EXPECT_TRUE(raised([&] { list(link + u"\\*.*"); }).path().starts_with(link));
+
+    // A folder that its parent listed, replaced by a link before the walk enters it.
+    FindData data;
+    const Listing parent{*platform, listUntil(at("inside"), u"sub", data)};
+    fs::remove(temp / "inside" / "sub");
+    fs::rename(temp / "inside" / "link", temp / "inside" / "sub");
+    EXPECT_THROW(list(at("inside") + u"\\sub\\*.*"), PlatformError);
+    EXPECT_TRUE(isReadOnly(temp / "outside" / "f.txt"));
+}
+
 // ---- The limits of the process
 
-struct ChainCount {
-    int files = 0, readOnly = 0;
-};
-
-// The files "f" along a chain made by makeChain, and how many of them are read-only.
-ChainCount countChain(const fs::path& top, int depth, const std::string& name) {
-    ChainCount count;
+// How many files "f" there are along a chain made by makeChain, or only writable ones.
+int filesAlong(const fs::path& top, int depth, const std::string& name, bool onlyWritable) {
+    int count = 0;
     UniqueFd folder(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (int level = 0; level < depth && folder; ++level) {
         folder = UniqueFd(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat st;
-        if (folder && fstatat(folder.get(), "f", &st, 0) == 0) {
-            ++count.files;
-            count.readOnly += (st.st_mode & S_IWUSR) == 0;
-        }
+        if (folder && fstatat(folder.get(), "f", &st, 0) == 0)
+            count += !onlyWritable || (st.st_mode & S_IWUSR) != 0;
     }
     return count;
 }
@@ -232,12 +258,13 @@ TEST_F(LinuxPlatformTest, AtAnyDepthAndDescriptorLimitTheCopyAndTheWalkEndWholeO
     for (const auto& [depth, name] : trees)
         makeChain(top / std::to_string(depth), depth, name);
     // With every descriptor first, here: this also lets the sanitizers make their first checks
-    // of each type, which need descriptors that a child at its limit could not open.
-    ASSERT_EQ(copy(top / "20", top / "unlimited"), 0);
+    // of each type, which need descriptors that a child at its limit could not open. Errors are
+    // among them, and the walk's report of one: a walk of a link where a folder is expected ends
+    // with one.
+    ASSERT_EQ(shellCopy(*platform, top / "20", top / "unlimited"), 0);
     ASSERT_TRUE(walk(*platform, platformPathOf(top / "unlimited")));
     fs::create_directory_symlink(top / "20", top / "link");
-    EXPECT_FALSE(walk(*platform, platformPathOf(top / "link")))
-        << "a link where a folder is expected";
+    EXPECT_FALSE(walk(*platform, platformPathOf(top / "link")));
     int failures = 0;
     // The shallow tree at every limit up to 32 descriptors, which are enough for any depth, in
     // bounded memory. Each run is named by its depth and its descriptors.
@@ -253,10 +280,10 @@ TEST_F(LinuxPlatformTest, AtAnyDepthAndDescriptorLimitTheCopyAndTheWalkEndWholeO
             });
             ASSERT_LE(outcome.status, kCopyFailed | kWalkFailed) << run;
             if (!(outcome.status & kCopyFailed)) {
-                EXPECT_EQ(countChain(copied, depth, name).files, depth) << "copied whole: " << run;
+                EXPECT_EQ(filesAlong(copied, depth, name, false), depth) << "copied whole: " << run;
             }
             if (!(outcome.status & kWalkFailed)) {
-                EXPECT_EQ(countChain(walked, depth, name).readOnly, 0) << "walked whole: " << run;
+                EXPECT_EQ(filesAlong(walked, depth, name, true), depth) << "walked whole: " << run;
             }
             EXPECT_TRUE(outcome.status == 0 || descriptors < 32) << "32 are enough: " << run;
             failures |= outcome.status;

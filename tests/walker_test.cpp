@@ -27,10 +27,8 @@ class WalkerTest : public ::testing::Test {
 };
 
 TEST_F(WalkerTest, ClearsReadOnlyOnEveryFileItReachesAndChangesNothingElse) {
-    const struct {
-        const char16_t* path;
-        A before, after;
-    } tree[] = {
+    // Each entry's path, and its attributes before and after the walk.
+    const std::tuple<const char16_t*, A, A> tree[] = {
         {u"C:\\Up", kDir | kRO | kArchive, kDir | kRO | kArchive},    // above the start
         {u"C:\\Up\\T", kDir | kRO | kArchive, kDir | kRO | kArchive}, // the start
         {u"C:\\Up\\T\\a.txt", kArchive | kRO, kArchive},
@@ -53,11 +51,11 @@ TEST_F(WalkerTest, ClearsReadOnlyOnEveryFileItReachesAndChangesNothingElse) {
     fake.exeFolder = u"C:\\Up\\T";
     for (const Text start : {u"C:\\Up\\T", u"C:\\Up\\T\\", u""}) {
         fake.calls.clear();
-        for (const auto& entry : tree)
-            fake.add(entry.path, entry.before);
+        for (const auto& [path, before, after] : tree)
+            fake.add(path, before);
         walk(start);
-        for (const auto& entry : tree)
-            EXPECT_EQ(fake.attributesOf(entry.path), entry.after) << toUtf8(entry.path);
+        for (const auto& [path, before, after] : tree)
+            EXPECT_EQ(fake.attributesOf(path), after) << toUtf8(path);
         EXPECT_EQ(fake.calls.size(), 5u) << "only read-only files are changed";
     }
     EXPECT_NO_THROW(walk(u"C:\\Nowhere")) << "a missing start folder is nothing to walk";

@@ -36,20 +36,15 @@ TEST_F(Win32PlatformTest, ErrorsCarryTheSystemsTextWithoutItsLineEnd) {
     EXPECT_NE(text.back(), '\n');
 }
 
-TEST_F(Win32PlatformTest, CopyOfASingleFolderKeepsItAsAFolder) {
+TEST_F(Win32PlatformTest, ASingleFolderIsCopiedAsAFolderAndTheDestinationHeldUntilThePlatformGoes) {
     writeFile(temp / "Model" / "データ" / "モデル.txt", "deep");
     fs::create_directory(temp / "Tolvex"); // only the last folder is missing
     // As on a CD, the medium's folders show other IDs opened than listed: no reason to refuse.
     win32::reportOtherIdsBelowForTesting(at("Model"));
-    const int status = copy(temp / "Model", temp / "Tolvex" / "Model");
+    const int status = shellCopy(*platform, temp / "Model", temp / "Tolvex" / "Model");
     win32::reportOtherIdsBelowForTesting({});
-    EXPECT_EQ(status, 0);
+    ASSERT_EQ(status, 0);
     EXPECT_EQ(readFile(temp / "Tolvex" / "Model" / "データ" / "モデル.txt"), "deep");
-}
-
-TEST_F(Win32PlatformTest, TheDestinationIsHeldUntilThePlatformGoes) {
-    writeFile(temp / "Model" / "a.txt", "a");
-    ASSERT_EQ(copy(temp / "Model", temp / "Tolvex" / "Model"), 0);
     for (const char* folder : {"Tolvex", "Tolvex/Model"}) {
         const std::wstring path = (temp / folder).wstring();
         EXPECT_FALSE(MoveFileExW(path.c_str(), (path + L"-moved").c_str(), 0)) << folder;
@@ -69,9 +64,7 @@ TEST_F(Win32PlatformTest, AnEntryReplacedAfterItWasListedIsNotTouched) {
     makeReadOnly(temp / "dir" / "file.txt");
     for (const Text name : {u"sub", u"file.txt"}) {
         FindData data;
-        const ListingHandle listing = platform->openListing(at("dir") + u"\\*.*", data);
-        while (Text(data.cFileName.data()) != name)
-            ASSERT_TRUE(platform->advanceListing(listing, data));
+        const Listing listing{*platform, listUntil(at("dir"), name, data)};
         const fs::path replaced = temp / "dir" / fs::path(name);
         fs::rename(replaced, temp / fs::path(u"was-" + name));
         const Text path = at("dir") + u"\\" + name;
@@ -84,7 +77,6 @@ TEST_F(Win32PlatformTest, AnEntryReplacedAfterItWasListedIsNotTouched) {
             EXPECT_THROW(platform->setAttributes(path, FileAttribute::Archive), PlatformError);
             EXPECT_TRUE(isReadOnly(replaced));
         }
-        platform->closeListing(listing);
     }
 }
 
