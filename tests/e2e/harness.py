@@ -377,8 +377,7 @@ class WineRun(WindowRun):
         self.display, self.seen = display, []
         self.trace = os.path.join(w.root, "wine-trace")  # names every message box's text
         # w.environment may take DISPLAY away (None).
-        env = dict(os.environ, DISPLAY=display.name, WINEDEBUG="-all,+msgbox")
-        env.update(w.environment)
+        env = {**os.environ, "DISPLAY": display.name, "WINEDEBUG": "-all,+msgbox", **w.environment}
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
                 [os.environ["PELLATRIX_WINE"], w.program or exe, *w.arguments], cwd=w.medium,

@@ -41,7 +41,6 @@ SAMPLE = {"model.ini": (b"scale=1.0\n", True), "textures/checker.pbm": (b"P1\n",
 
 def sample(w):
     write_files(w.model, SAMPLE)
-    return SAMPLE
 
 
 def files(medium, destination):
@@ -141,7 +140,7 @@ def nothing_outside(test, w, run):
     """Nothing outside changed; unless the program refused to go on, the walk went on through
     the folders it holds, wherever they were moved, and the medium's files arrived. (A
     subfolder swapped for a link between its listing and its opening is refused below the
-    program: the contract suite and the Win32 platform test show it.)"""
+    program: the Linux and the Win32 platform tests show it.)"""
     w.cleanup.close()
     test.assertEqual(snapshot(w.outside), w.before)
     if run.returncode == 0:
@@ -192,12 +191,13 @@ def logged(switch, *arguments, medium=sample):
     return prepare
 
 
+STAMP = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "  # the UTC time that begins each line of a log
+
+
 def log_says(*lines):
     """The log holds lines matching lines, in order, each after its UTC time."""
-    def check(test, w, run):
-        time = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
-        test.assertRegex(read(w.log).decode(), "(?s)" + ".*".join(time + line for line in lines))
-    return check
+    return lambda test, w, run: test.assertRegex(
+        read(w.log).decode(), "(?s)" + ".*".join(STAMP + line for line in lines))
 
 
 def long_copy(*arguments):
@@ -466,11 +466,11 @@ def from_medium(*arguments):
 def copied_from_medium(test, w, run):
     """The destination holds the medium's Model, each file made writable: on the medium every
     file is read-only, as on a CD."""
-    names = files_under(w.model)
+    model = os.fsencode(w.model)
+    names = files_under(model)
     test.assertEqual(files_under(w.dest), names)
-    test.assertFalse([n for n in names if writable(os.path.join(os.fsencode(w.model), n))])
-    assert_arrived_writable(test, w.dest, {n: (read(os.path.join(os.fsencode(w.model), n)), True)
-                                           for n in names})
+    test.assertFalse([n for n in names if writable(os.path.join(model, n))])
+    assert_arrived_writable(test, w.dest, {n: (read(os.path.join(model, n)), True) for n in names})
 
 
 YES = ["yes", "ok"]
