@@ -2,12 +2,12 @@
 // controlling terminal (not standard input, which may be redirected).
 #include "platform/linux/ui/terminal_user_interface.h"
 
+#include "platform/linux/sys/cancel_signals.h"
 #include "platform/linux/ui/display_text.h"
 #include "platform/linux/ui/progress_throttle.h"
 #include "platform/platform_error.h"
 #include "platform/text_encoding.h"
 
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -18,12 +18,6 @@
 
 namespace pellatrix::linuxos {
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void onInterrupt(int) {
-    interrupted = true;
-}
 
 std::string lowerTrimmed(const std::string& text) {
     std::size_t begin = 0, end = text.size();
@@ -53,25 +47,6 @@ std::string readableSize(std::uint64_t bytes) {
     return text;
 }
 
-// Ctrl-C cancels the copy while this lives, instead of killing the program.
-class InterruptCatcher {
-  public:
-    InterruptCatcher() {
-        interrupted = false;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0; // no SA_RESTART: a prompt's read returns on Ctrl-C
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptCatcher() { sigaction(SIGINT, &previous_, nullptr); }
-    InterruptCatcher(const InterruptCatcher&) = delete;
-    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
-
-  private:
-    struct sigaction previous_ {};
-};
-
 class TerminalCopyObserver : public CopyObserver {
   public:
     explicit TerminalCopyObserver(TerminalUserInterface& ui)
@@ -86,7 +61,7 @@ class TerminalCopyObserver : public CopyObserver {
         show(progress);
     }
 
-    bool cancelRequested() override { return interrupted; }
+    bool cancelRequested() override { return CancelSignals::raised(); }
 
     ErrorDecision copyFailed(const Text& path, const std::error_code& error) override {
         clearLine();
@@ -119,7 +94,7 @@ class TerminalCopyObserver : public CopyObserver {
             show(progress);
             std::fputs(interactive_ ? "\n" : "", stderr);
         }
-        if (interrupted)
+        if (CancelSignals::raised())
             std::fputs("Copy cancelled.\n", stderr);
     }
 
@@ -141,7 +116,8 @@ class TerminalCopyObserver : public CopyObserver {
     }
 
     TerminalUserInterface& ui_;
-    InterruptCatcher catcher_;
+    // Ctrl-C cancels the copy instead of ending the program, and a prompt's read returns.
+    CancelSignals interrupt_{{SIGINT}, false};
     const bool interactive_;
     bool shownOnce_ = false;
     ProgressThrottle throttle_;
@@ -180,7 +156,7 @@ bool TerminalUserInterface::readLine(std::string& line) {
     for (;;) {
         char c;
         const ssize_t n = ::read(terminal_.get(), &c, 1);
-        if (n < 0 && errno == EINTR && !interrupted)
+        if (n < 0 && errno == EINTR && !CancelSignals::raised())
             continue;
         if (n <= 0)
             return false;

@@ -2,52 +2,17 @@
 // progress there too when it is a terminal.
 #include "platform/linux/ui/unattended_user_interface.h"
 
+#include "platform/linux/sys/cancel_signals.h"
 #include "platform/linux/ui/display_text.h"
 #include "platform/linux/ui/progress_throttle.h"
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <iterator>
 #include <unistd.h>
 
 namespace pellatrix::linuxos {
 namespace {
-
-std::atomic<bool> cancelled{false};
-
-extern "C" void onCancelSignal(int) {
-    cancelled = true;
-}
-
-// SIGINT and SIGTERM cancel the copy while this lives, instead of ending the program. A signal
-// that the program was started ignoring (a background job of a script) stays ignored.
-class CancelSignals {
-  public:
-    CancelSignals() {
-        cancelled = false;
-        struct sigaction action {};
-        action.sa_handler = onCancelSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART; // nothing waits for an answer: interrupted calls go on
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-            sigaction(kSignals[i], &action, &previous_[i]);
-            if (previous_[i].sa_handler == SIG_IGN)
-                sigaction(kSignals[i], &previous_[i], nullptr);
-        }
-    }
-    ~CancelSignals() {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &previous_[i], nullptr);
-    }
-    CancelSignals(const CancelSignals&) = delete;
-    CancelSignals& operator=(const CancelSignals&) = delete;
-
-  private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM};
-    struct sigaction previous_[std::size(kSignals)]{};
-};
 
 class UnattendedCopyObserver : public CopyObserver {
   public:
@@ -58,7 +23,7 @@ class UnattendedCopyObserver : public CopyObserver {
             show(progress);
     }
 
-    bool cancelRequested() override { return cancelled; }
+    bool cancelRequested() override { return CancelSignals::raised(); }
 
     ErrorDecision copyFailed(const Text& path, const std::error_code& error) override {
         clearProgressLine();
@@ -72,7 +37,7 @@ class UnattendedCopyObserver : public CopyObserver {
             show(progress);
             std::fputc('\n', stderr);
         }
-        if (cancelled)
+        if (CancelSignals::raised())
             std::fputs("Tolvex: Copy cancelled.\n", stderr);
     }
 
@@ -89,7 +54,9 @@ class UnattendedCopyObserver : public CopyObserver {
     }
 
     const DriveMapping drives_;
-    CancelSignals signals_;
+    // SIGINT and SIGTERM cancel the copy instead of ending the program; nothing waits for an
+    // answer, so interrupted calls go on.
+    CancelSignals signals_{{SIGINT, SIGTERM}, true};
     const bool showsProgress_ = isatty(STDERR_FILENO) == 1;
     bool progressShown_ = false;
     ProgressThrottle throttle_{std::chrono::milliseconds(250)};
