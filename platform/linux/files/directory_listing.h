@@ -52,7 +52,6 @@ class DirectoryListing {
     const Text& lastWindowsName() const { return lastWindowsName_; }
     // What reading the entry given out last found, for a change of its attributes.
     const EntryRead& lastRead() const { return lastRead_; }
-    bool lastWasFolder() const { return lastWasFolder_; }
 
     // Lets go of what is read ahead of the folder, before the walk puts it aside.
     void prepareAside();
