@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <ftw.h>
+#include <functional>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -173,31 +174,46 @@ void programInTerminal(const Options& options, const std::string& model) {
     printRow("the program in a terminal vs the same copy then walk shown nowhere", result);
 }
 
+// Our install as the program makes it (the copy, then the walk, which syncs what it changed as
+// it ends), run in a child process.
+RunResult installWithOurCode(const std::string& from, const std::string& to) {
+    return runForked([=] {
+        const bool copied = copyWithOurCode(from, to);
+        walkWithOurCode(to);
+        return copied;
+    });
+}
+
+using Commands = std::vector<std::vector<std::string>>;
+
+// Our install of model against the peer's commands for a destination, both into a fresh
+// destination each round; neither may leave a read-only file.
+void compareInstalls(const Options& options, const std::string& model, const std::string& name,
+                     const std::function<Commands(const std::string&)>& peerCommands,
+                     const std::string& label) {
+    const auto dests = std::make_shared<Destinations>(options.work + "/" + name + "-");
+    const auto next = [=] { dests->next(); };
+    const Contender ours{next, [=] { return installWithOurCode(model, dests->current()); }};
+    const Contender peer{next, [=] { return runPrograms(peerCommands(dests->current())); }};
+    settle();
+    const PairedResult result = runPaired(ours, peer, options.rounds);
+    if (readOnlyFilesUnder(dests->current()) != 0)
+        throw std::runtime_error(label + ": a read-only file was left");
+    printRow(label, result);
+}
+
 void copyAndWalk(const Options& options) {
     const TreeShape shape = mainShape();
     TreeSize size;
     const std::string model = tree(options.work + "/Model", shape, &size);
     printHeader("Copy and walk: " + describe(size) + ", 2 KiB each", "peer");
-    if (options.wants("copy-walk")) {
-        const auto dests = std::make_shared<Destinations>(options.work + "/copy-walk-");
-        const auto next = [=] { dests->next(); };
-        const Contender ours{next, [=] {
-                                 return runForked([=] {
-                                     const bool copied = copyWithOurCode(model, dests->current());
-                                     walkWithOurCode(dests->current());
-                                     return copied;
-                                 });
-                             }};
-        const Contender peer{next, [=] {
-                                 return runPrograms({{"cp", "-r", model, dests->current()},
-                                                     {"chmod", "-R", "u+w", dests->current()}});
-                             }};
-        settle();
-        const PairedResult result = runPaired(ours, peer, options.rounds);
-        if (readOnlyFilesUnder(dests->current()) != 0)
-            throw std::runtime_error("the copy and walk left read-only files");
-        printRow("copy then walk vs cp -r then chmod -R u+w", result);
-    }
+    if (options.wants("copy-walk"))
+        compareInstalls(
+            options, model, "copy-walk",
+            [=](const std::string& to) {
+                return Commands{{"cp", "-r", model, to}, {"chmod", "-R", "u+w", to}};
+            },
+            "copy then walk vs cp -r then chmod -R u+w");
     if (options.wants("copy")) {
         const auto dests = std::make_shared<Destinations>(options.work + "/copy-");
         const auto next = [=] { dests->next(); };
@@ -228,36 +244,22 @@ void cdMedium(const Options& options) {
     TreeSize size;
     const std::string model = tree(options.work + "/CD", shape, &size);
     printHeader("A CD-like medium: " + describe(size) + ", 2 KiB each", "peer");
-    const auto install = [](const std::string& from, const std::string& to) {
-        return runForked([=] {
-            const bool copied = copyWithOurCode(from, to);
-            walkWithOurCode(to); // which syncs what it changed as it ends
-            return copied;
-        });
-    };
-    if (options.wants("cd-first")) {
-        const auto dests = std::make_shared<Destinations>(options.work + "/cd-first-");
-        const auto next = [=] { dests->next(); };
-        const Contender ours{next, [=] { return install(model, dests->current()); }};
-        const Contender peer{next, [=] {
-                                 return runPrograms({{"cp", "-r", model, dests->current()},
-                                                     {"chmod", "-R", "u+w", dests->current()},
-                                                     {"sync", "-f", dests->current()}});
-                             }};
-        settle();
-        const PairedResult result = runPaired(ours, peer, options.rounds);
-        if (readOnlyFilesUnder(dests->current()) != 0)
-            throw std::runtime_error("the first install left read-only files");
-        printRow("first install vs cp -r, chmod -R u+w, sync -f", result);
-    }
+    if (options.wants("cd-first"))
+        compareInstalls(
+            options, model, "cd-first",
+            [=](const std::string& to) {
+                return Commands{
+                    {"cp", "-r", model, to}, {"chmod", "-R", "u+w", to}, {"sync", "-f", to}};
+            },
+            "first install vs cp -r, chmod -R u+w, sync -f");
     if (options.wants("cd-again")) {
         // Each installs over the files that its first install left, round after round.
         const std::string oursThere = options.work + "/cd-again-ours";
         const std::string peerThere = options.work + "/cd-again-peer";
-        if (!install(model, oursThere).ok ||
+        if (!installWithOurCode(model, oursThere).ok ||
             !runPrograms({{"cp", "-r", model, peerThere}, {"chmod", "-R", "u+w", peerThere}}).ok)
             throw std::runtime_error("the first install of the CD-like medium failed");
-        const Contender ours{[] {}, [=] { return install(model, oursThere); }};
+        const Contender ours{[] {}, [=] { return installWithOurCode(model, oursThere); }};
         const Contender peer{[] {},
                              [=] {
                                  return runPrograms({{"cp", "-rT", model, peerThere},
